@@ -1,0 +1,203 @@
+#pragma once
+
+// The one window of FeederBench. This header is the map of the program: the
+// slots stand in the order of the window's slot table (their meta-object index
+// is their place below), each run under a banner naming the file that holds it;
+// the plain members follow, grouped the same way.
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+#include "protocol/modbus.h"
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MainWindow;
+}
+class QEventLoop;
+class QMenu;
+class QModelIndex;
+class QPoint;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+QT_END_NAMESPACE
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    // ---- app/mainwindow.cpp: leaving the program
+    void on_actionExit_triggered();                     // 0
+
+    // ---- serial/port.cpp: open and close; serial/messagelog.cpp: save
+    void on_actionConnect_triggered();                  // 1  serial/port.cpp
+    void on_actionClose_triggered();                    // 2  serial/port.cpp
+    void on_actionSave_triggered();                     // 3  serial/messagelog.cpp
+    void on_actionRefresh_triggered();                  // 4  serial/port.cpp
+
+    // ---- serial/receive.cpp, serial/messagelog.cpp, serial/sendpanel.cpp: console
+    void on_pushButtonClearCounterRecieve_clicked();    // 5  serial/receive.cpp
+    void on_pushButtonClearDataRecieve_clicked();       // 6  serial/messagelog.cpp
+    void on_pushButtonClearCounterSend_clicked();       // 7  serial/receive.cpp
+    void on_pushButtonClearDataSend_clicked();          // 8  serial/sendpanel.cpp
+    void on_checkBoxPoll_clicked(bool checked);         // 9  serial/sendpanel.cpp
+    void ReadSerialData();                              // 10 serial/receive.cpp
+    void CycleSendData();                               // 11 serial/sendpanel.cpp
+    void SingleSendData();                              // 12 serial/sendpanel.cpp
+
+    // ---- config/testtree.cpp: the test tree and its context menu
+    void slotMenuPopup(const QPoint &pos);              // 13
+    void slotMenuPopup_all();                           // 14
+    void slotMenuPopup_no();                            // 15
+    void ItemCheckChanged(QTreeWidgetItem *item, int column); // 16
+    void on_treeWidget_clicked(const QModelIndex &index);     // 17
+    void on_treeWidget_customContextMenuRequested(const QPoint &pos); // 18
+
+    // ---- device/polling.cpp: read test of the ticked items
+    void on_pushButton_clicked();                       // 19
+
+    // ---- serial/sendpanel.cpp, serial/messagelog.cpp
+    void on_pushButtonSend1_clicked();                  // 20 serial/sendpanel.cpp
+    void on_pushButton_3_clicked();                     // 21 serial/messagelog.cpp
+
+    // ---- device/switching.cpp: breaker and enables of one module
+    void on_pushButton_4_clicked();                     // 22 close
+    void on_pushButton_5_clicked();                     // 23 open
+    void on_pushButton_6_clicked();                     // 24 remote control on
+    void on_pushButton_7_clicked();                     // 25 remote control off
+    void on_pushButton_8_clicked();                     // 26 low-voltage disconnect on
+    void on_pushButton_9_clicked();                     // 27 low-voltage disconnect off
+    void on_pushButton_10_clicked();                    // 28 time-period control on
+    void on_pushButton_11_clicked();                    // 29 time-period control off
+
+    // ---- device/thresholds.cpp: thresholds and time windows
+    void on_pushButton_yzsz_clicked();                  // 30
+    void on_pushButton_sd1_clicked();                   // 31
+    void on_pushButton_sd2_clicked();                   // 32
+    void on_pushButton_sd3_clicked();                   // 33
+
+    // ---- device/clock.cpp: the module's clock
+    void on_pushButton_datatime_clicked();              // 34
+
+    // ---- serial/messagelog.cpp: right-click clears
+    void on_textBrowser_customContextMenuRequested(const QPoint &pos);     // 35
+    void on_textBrowser_val_customContextMenuRequested(const QPoint &pos); // 36
+
+    // ---- device/provisioning.cpp: MAC address
+    void on_pushButton_rdmac_clicked();                 // 37
+    void on_pushButton_wrmac_clicked();                 // 38
+
+    // ---- device/switching.cpp: all modules in turn
+    void on_pushButton_alloff_clicked();                // 39
+    void on_pushButton_allon_clicked();                 // 40
+
+    // ---- device/provisioning.cpp: factory defaults
+    void on_pushButton_deffac_clicked();                // 41
+
+    // ---- device/switching.cpp: remote control on all modules
+    void on_pushButton_rm_ctrl_on_clicked();            // 42
+    void on_pushButton_rm_ctrl_off_clicked();           // 43
+
+    // ---- config/macwindow.cpp: serial-number lookup
+    void on_lineEdit_returnPressed();                   // 44 (no such field; never reached)
+    void on_lineEdit_sn_returnPressed();                // 45
+    void on_lineEdit_sn_editingFinished();              // 46
+
+    // ---- device/polling.cpp: the clock and single registers on demand
+    void on_pushButton_2_clicked();                     // 47
+    void reg_rd(ushort reg);                            // 48
+
+private:
+    friend struct MainWindowProbe; // tests look at the receive state through this
+
+    // ---- app/mainwindow.cpp: construction
+    void InitWindow();
+    void connectSendPanel();
+
+    // ---- config/macwindow.cpp: the serial-number table
+    bool loadMacTable();
+
+    // ---- config/testtree.cpp: device list and tree
+    void build_test_tree();
+    void update_parent_check(QTreeWidgetItem *item);
+
+    // ---- serial/port.cpp
+    void RefreshPortList();
+    bool portUsable() const;
+    void askToOpenPort();
+    void onPortError(QSerialPort::SerialPortError error);
+    void closePortAfterError();
+
+    // ---- serial/send.cpp: the one transmit routine
+    void SendData(int n);
+
+    // ---- serial/wait.cpp: waits that sleep until something happens
+    void WaitForReply(int timeoutMs);
+
+    // ---- serial/messagelog.cpp: the two message windows
+    void appendResult(const QString &line);
+    void appendReceiveLog(const unsigned char *bytes, int length);
+
+    // ---- serial/exchange.cpp: one request out, its reply gathered and judged
+    ReplyVerdict exchangeRequest(const unsigned char *frame, int length, ReplyKind kind);
+    bool beginOperation();
+    void endOperation();
+    QString failureText(const ReplyVerdict &verdict, const QString &noReplyText) const;
+
+    // ---- device/polling.cpp
+    void poll_item(QTreeWidgetItem *item);
+    void readEntry(int entry);
+    QString decode_reply(int entry, const unsigned char *bytes);
+    void show_in_editor(int entry, const QString &text);
+
+    // ---- device/switching.cpp
+    void switchModule(int command);
+    void switchAllModules(int command);
+    int moduleNumber() const;
+
+    // ---- device/thresholds.cpp
+    void reg_wr(int entry, quint16 value);
+    void reg_wr_multi(int entry, const unsigned char *data);
+    void writeThreshold(const QString &fieldName, const QString &text, quint16 base);
+    void writeWindowValue(const QString &fieldName, const QString &text, quint16 base);
+
+    // ---- device/provisioning.cpp
+    void serial_query(const unsigned char *data, int data_len, unsigned char *reply, int *reply_len);
+    QByteArray showServiceReply(const unsigned char *reply, int n);
+
+    // Members of the window, in their declared order.
+    Ui::MainWindow *ui;
+    QSerialPort *serialPort;
+    QTimer *cycleTimer;
+    QMenu *treeMenu;
+    QTreeWidget *treeWidget;
+    int recvCount;
+    int sendCount;
+    quint8 cycleIndex;
+    unsigned char recvBuf[256];
+    unsigned char readFrame[256];
+    int recvLen;
+    int recvFlag;
+    QTreeWidgetItem *rootItem;
+    QStringList snList;
+    QStringList macList;
+    int macCount;
+
+    // Beyond the window's own members.
+    bool m_busy = false;                  // one device operation at a time
+    bool m_errorClosePending = false;     // a port error closes the port once
+    QEventLoop *m_waitLoop = nullptr;     // the wait that reception wakes
+    ReplyKind m_expected;                 // what the running exchange waits for
+    std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+// The registers the tool knows how to read, as config.ini lists them.
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+constexpr int kDeviceTableSize = 50;
+constexpr int kGroupHeaderType = 10; // this type and above: a group of the tree
+constexpr int kGroupEndType = 9;     // ends the group's list, not shown
+
+struct DeviceEntry
+{
+    QString des;        // display name
+    QString reg;        // the register text as read
+    quint16 base = 0;   // the same text parsed as hexadecimal
+    int type = 0;
+    int regnum = 0;
+    int xsws = 0;       // decimal places
+};
+
+extern DeviceEntry deviceTable[kDeviceTableSize];
+extern int deviceCount;
+
+// Loads deviceCount and the entries from config.ini in the working directory.
+// Returns the lines to show in the traffic window (format errors, surplus
+// entries ignored).
+QStringList load_device_list();
+
+// The first of all 50 entries whose base register is base, or -1.
+int findEntryByRegister(quint16 base);

@@ -1,0 +1,2 @@
+// Placeholder until its issue is built.
+#pragma once
