@@ -1,0 +1,55 @@
+#pragma once
+
+// The simulated unit answering on a pseudo-terminal inside the test process,
+// and a window whose port is open on it: the end-to-end set-up of the device
+// operation tests.
+
+#include "app/mainwindow.h"
+#include "tools/pduunit.h"
+#include "tools/simline.h"
+
+#include <memory>
+
+struct UnitOnLine
+{
+    PduUnit unit;
+    SimLine line;
+
+    // No line timing by default: tests are about behaviour, not speed.
+    UnitOnLine()
+        : line([this](const QByteArray &request) { return unit.handleFrame(request); },
+               &PduUnit::requestLength)
+    {
+    }
+};
+
+// A window in a working directory that holds the sample config.ini and
+// mac.csv, its port open on a simulated unit. Destroying it closes the
+// window's port before the line goes away.
+class BenchRig
+{
+public:
+    // configIni: the contents of config.ini; empty = examples/config.ini.
+    explicit BenchRig(const QByteArray &configIni = QByteArray());
+    ~BenchRig();
+
+    bool ready() const { return m_ready; }
+    MainWindow &window() { return *m_window; }
+    PduUnit &unit() { return m_unit->unit; }
+    SimLine &line() { return m_unit->line; }
+
+    // Requests the unit saw, as hex text "55 06 18 02 00 00 23 7E".
+    QStringList requestsSeen() const { return m_requests; }
+    void clearRequests() { m_requests.clear(); }
+
+    void selectModule(const QString &module); // comboBox_md's text
+    void click(const char *buttonName);
+
+private:
+    QString m_oldDir;
+    QString m_dir;
+    std::unique_ptr<UnitOnLine> m_unit;
+    std::unique_ptr<MainWindow> m_window;
+    QStringList m_requests;
+    bool m_ready = false;
+};
