@@ -1,6 +1,62 @@
-// Placeholder until its issue is built.
+// The device list of config.ini, loaded into the fixed table that the device
+// operations index.
+
 #include "config/devicelist.h"
+
+#include "config/settings.h"
+
 DeviceEntry deviceTable[kDeviceTableSize];
 int deviceCount = 0;
-QStringList load_device_list() { return {}; }
-int findEntryByRegister(quint16) { return -1; }
+
+namespace {
+
+QString sectionName(int index)
+{
+    return QString::asprintf("dev%02d", index);
+}
+
+} // namespace
+
+QStringList load_device_list()
+{
+    QStringList lines;
+
+    const int listed = read_config_int(QStringLiteral("comm"), QStringLiteral("count"));
+    // deviceCount bounds every walk over the table, so it never names more
+    // entries than the table has.
+    deviceCount = qBound(0, listed, kDeviceTableSize);
+    if (listed > kDeviceTableSize) {
+        lines << QStringLiteral("设备列表的条目数%1超过上限%2，%3及以后的条目已忽略")
+                     .arg(QString::number(listed), QString::number(kDeviceTableSize),
+                          sectionName(kDeviceTableSize));
+    }
+
+    for (int i = 0; i < deviceCount; ++i) {
+        const QString section = sectionName(i);
+        DeviceEntry &entry = deviceTable[i];
+        entry.reg = read_config_string(section, QStringLiteral("reg"));
+        bool isHex = false;
+        // Only the low 16 bits make the register, whatever the text held.
+        entry.base = quint16(entry.reg.toULongLong(&isHex, 16));
+        if (!isHex) {
+            // The entries from here on keep what they held before.
+            lines << entry.reg + QStringLiteral(":输入的数据格式有错误！");
+            break;
+        }
+        entry.des = read_config_string(section, QStringLiteral("des"));
+        entry.type = read_config_int(section, QStringLiteral("type"));
+        entry.regnum = read_config_int(section, QStringLiteral("regnum"));
+        entry.xsws = read_config_int(section, QStringLiteral("xsws"));
+    }
+    return lines;
+}
+
+int findEntryByRegister(quint16 base)
+{
+    // The whole table, not only the loaded count: unused entries hold register 0.
+    for (int i = 0; i < kDeviceTableSize; ++i) {
+        if (deviceTable[i].base == base)
+            return i;
+    }
+    return -1;
+}

@@ -21,11 +21,13 @@ struct DeviceEntry
 };
 
 extern DeviceEntry deviceTable[kDeviceTableSize];
+// The "count" of config.ini, held within 0 and kDeviceTableSize.
 extern int deviceCount;
 
 // Loads deviceCount and the entries from config.ini in the working directory.
 // Returns the lines to show in the traffic window (format errors, surplus
-// entries ignored).
+// entries ignored). A "reg" that is not hexadecimal stops the load there: that
+// entry gets only its reg text and register 0, later entries keep their contents.
 QStringList load_device_list();
 
 // The first of all 50 entries whose base register is base, or -1.

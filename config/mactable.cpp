@@ -1,4 +1,43 @@
-// Placeholder until its issue is built.
+// The serial-number to MAC-address table: reading mac.csv and finding a row.
+
 #include "config/mactable.h"
-MacTable readMacTable(QIODevice &) { return {}; }
-int findSerialNumber(const QStringList &, const QString &) { return -1; }
+
+#include <QTextStream>
+
+MacTable readMacTable(QIODevice &device)
+{
+    MacTable table;
+    // The stream decodes with the system's encoding and drops a byte-order mark.
+    QTextStream stream(&device);
+    int lineNumber = 0;
+    while (!stream.atEnd()) {
+        const QString text = stream.readLine();
+        // The stream ends lines at LF and CR LF only; a file from an old Mac
+        // tool ends them with a lone CR, which must not glue rows together.
+        const QVector<QStringRef> lines = text.splitRef(QLatin1Char('\r'));
+        for (const QStringRef &line : lines) {
+            ++lineNumber;
+            const int firstComma = line.indexOf(QLatin1Char(','));
+            if (firstComma < 0) {
+                table.lines << QStringLiteral("mac.csv第%1行没有用逗号分开的SN和MAC，未载入")
+                                   .arg(lineNumber);
+                continue;
+            }
+            // Fields beyond the second are ignored, so only two are cut out.
+            const int secondComma = line.indexOf(QLatin1Char(','), firstComma + 1);
+            const QString sn = line.left(firstComma).toString();
+            const int macEnd = secondComma < 0 ? line.size() : secondComma;
+            const QString mac = line.mid(firstComma + 1, macEnd - firstComma - 1).toString();
+            table.snList << sn;
+            table.macList << mac;
+            table.lines
+                << QStringLiteral("%1=>%2[%3]").arg(QString::number(table.snList.size()), sn, mac);
+        }
+    }
+    return table;
+}
+
+int findSerialNumber(const QStringList &snList, const QString &sn)
+{
+    return snList.indexOf(sn);
+}

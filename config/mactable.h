@@ -13,8 +13,10 @@ struct MacTable
     QStringList lines; // what the traffic window shows, in file order
 };
 
-// Reads the rows of an open device. Rows with fewer than two fields are not
-// loaded; a line naming each goes into lines.
+// Reads the rows of an open device (opened without text mode: lines may end in
+// LF, CR LF or a lone CR). Loaded rows are numbered from 1 in "%1=>%2[%3]";
+// lines with fewer than two fields are not loaded, and a line naming each by
+// its line number goes into lines.
 MacTable readMacTable(QIODevice &device);
 
 // Index of the first row whose serial number equals sn exactly, or -1.

@@ -1,9 +1,83 @@
-// The serial-number table in the window: loading and lookup.
+// The serial-number table in the window: loading mac.csv, the lookup, and the
+// plain lines that the configuration files leave in the traffic window.
 
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-bool MainWindow::loadMacTable() { return false; }
+#include "config/mactable.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QScrollBar>
+#include <QTextCursor>
+
+bool MainWindow::loadMacTable()
+{
+    macCount = 0;
+    // Not opened in text mode: Qt's text mode drops every CR, which would glue
+    // the rows of a CR-only file into one; the reader ends lines itself.
+    QFile file(QStringLiteral("mac.csv"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug("Failed to open the file");
+        appendTrafficLines({QStringLiteral("Failed to open the file!")});
+        return false;
+    }
+    const MacTable table = readMacTable(file);
+    snList = table.snList;
+    macList = table.macList;
+    macCount = snList.size();
+    appendTrafficLines(table.lines);
+    return true;
+}
+
+// Text from the files is shown as it stands: append() would take a line that
+// happens to look like markup ("&lt;", "<b>") for HTML. One edit block also
+// keeps a table of many thousand rows quick to show.
+void MainWindow::appendTrafficLines(const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return;
+    QTextBrowser *view = ui->textBrowser;
+    QScrollBar *bar = view->verticalScrollBar();
+    const bool followEnd = bar->value() >= bar->maximum();
+
+    QTextCursor cursor(view->document());
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    bool startNewBlock = !view->document()->isEmpty();
+    for (const QString &line : lines) {
+        if (startNewBlock)
+            cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        cursor.insertText(line, QTextCharFormat());
+        startNewBlock = true;
+    }
+    cursor.endEditBlock();
+
+    if (followEnd)
+        bar->setValue(bar->maximum());
+}
+
+void MainWindow::lookUpSerialNumber()
+{
+    const QString sn = ui->lineEdit_sn->text(); // untrimmed: a stray blank is part of it
+    const int index = findSerialNumber(snList, sn);
+    if (index < 0) {
+        appendResult(QStringLiteral("sn=%1 not find!!!").arg(sn));
+        return;
+    }
+    appendResult(
+        QStringLiteral("idx=%1 sn=%2=>[%3]").arg(QString::number(index), sn, macList.at(index)));
+    ui->lineEdit_wrmac->setText(macList.at(index));
+}
+
 void MainWindow::on_lineEdit_returnPressed() {}
-void MainWindow::on_lineEdit_sn_returnPressed() {}
-void MainWindow::on_lineEdit_sn_editingFinished() {}
+
+void MainWindow::on_lineEdit_sn_returnPressed()
+{
+    lookUpSerialNumber();
+}
+
+void MainWindow::on_lineEdit_sn_editingFinished()
+{
+    lookUpSerialNumber();
+}

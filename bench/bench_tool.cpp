@@ -1,0 +1,332 @@
+// Figures for the device operations against the simulated unit with line
+// timing on, at 9600 and 115200 baud: one read through the tool's request
+// exchange beside libmodbus on the same line, a whole poll of the sample
+// device list, an all-modules close, the processor time each costs, and how
+// the traffic window copes with a long session. Prints a table; asserts nothing.
+//
+//   bench_tool [--runs N] [--lines N]
+
+#include "app/mainwindow.h"
+#include "protocol/modbus.h"
+#include "serial/messagelog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+#ifdef FEEDERBENCH_HAVE_LIBMODBUS
+#include <modbus.h>
+#endif
+
+// The benchmark's own way into the window (the tests have theirs).
+struct MainWindowProbe
+{
+    static ReplyVerdict read(MainWindow &w, quint16 reg, quint16 count)
+    {
+        const int n = make_read_frame(w.readFrame, kBusAddress, reg, count);
+        return w.exchangeRequest(w.readFrame, n, ReplyKind{ReplyKind::Modbus, kBusAddress, 0x03});
+    }
+    static void waitForReply(MainWindow &w, int ms)
+    {
+        w.recvLen = 0;
+        w.recvFlag = 0;
+        w.WaitForReply(ms);
+    }
+};
+
+namespace {
+
+double cpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+struct Figure
+{
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+// Runs f runs times; the medians of wall and processor time.
+Figure measure(int runs, const std::function<void()> &f)
+{
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        const double c0 = cpuMs();
+        t.start();
+        f();
+        wall.push_back(t.nsecsElapsed() / 1e6);
+        cpu.push_back(cpuMs() - c0);
+    }
+    return {median(wall), median(cpu)};
+}
+
+double wireMs(int bytes, int baud)
+{
+    return bytes * 10.0 * 1000.0 / baud; // start, eight data bits, stop
+}
+
+long rssKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+template<class T>
+T *child(QWidget &w, const char *name)
+{
+    return w.findChild<T *>(QString::fromLatin1(name));
+}
+
+struct Sim
+{
+    QProcess process;
+    QString port;
+
+    bool start(const QString &program, int baud, int turnaroundMs)
+    {
+        process.start(program, {QStringLiteral("--baud"), QString::number(baud),
+                                QStringLiteral("--turnaround"), QString::number(turnaroundMs),
+                                QStringLiteral("--quiet")});
+        if (!process.waitForStarted(5000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (!process.canReadLine() && t.elapsed() < 5000)
+            process.waitForReadyRead(100);
+        port = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return !port.isEmpty();
+    }
+    ~Sim()
+    {
+        process.terminate();
+        process.waitForFinished(3000);
+    }
+};
+
+bool openOn(MainWindow &w, const QString &port, int baud)
+{
+    child<QComboBox>(w, "comboBoxPort")->setEditText(port);
+    auto *baudBox = child<QComboBox>(w, "comboBoxBaud");
+    baudBox->setCurrentIndex(baudBox->findText(QString::number(baud)));
+    child<QAction>(w, "actionConnect")->trigger();
+    return w.findChild<QSerialPort *>()->isOpen();
+}
+
+void closePort(MainWindow &w)
+{
+    child<QAction>(w, "actionClose")->trigger();
+}
+
+#ifdef FEEDERBENCH_HAVE_LIBMODBUS
+Figure libmodbusRead(const QString &port, int baud, int runs, int *failures)
+{
+    modbus_t *ctx = modbus_new_rtu(port.toLocal8Bit().constData(), baud, 'N', 8, 1);
+    Figure f;
+    if (!ctx || modbus_connect(ctx) != 0) {
+        *failures = runs;
+        if (ctx)
+            modbus_free(ctx);
+        return f;
+    }
+    modbus_set_slave(ctx, kBusAddress);
+    modbus_set_response_timeout(ctx, 1, 0);
+    f = measure(runs, [&] {
+        uint16_t value = 0;
+        if (modbus_read_registers(ctx, moduleRegister(1, 0x0704), 1, &value) != 1)
+            ++*failures;
+    });
+    modbus_close(ctx);
+    modbus_free(ctx);
+    return f;
+}
+#endif
+
+// Sum over the sample list's readable entries of request + reply bytes.
+struct PollWire
+{
+    int requests = 0;
+    int bytes = 0;
+};
+
+PollWire pollWire(QTreeWidget *tree)
+{
+    PollWire w;
+    std::function<void(QTreeWidgetItem *)> walk = [&](QTreeWidgetItem *item) {
+        for (int i = 0; i < item->childCount(); ++i) {
+            QTreeWidgetItem *c = item->child(i);
+            if (c->childCount() == 0 && c->parent() && c->parent()->parent()) {
+                // a leaf: the regnum is not on the item; the sample list reads
+                // one register except the clock's four
+                const bool clock = c->text(0).contains(QStringLiteral("时间"));
+                const int regnum = clock ? 4 : 1;
+                w.requests += 1;
+                w.bytes += 8 + 5 + 2 * regnum;
+            }
+            walk(c);
+        }
+    };
+    walk(tree->invisibleRootItem());
+    return w;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int runs = 21;
+    int lines = 100000;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--runs"))
+            runs = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--lines"))
+            lines = args[i + 1].toInt();
+    }
+    const int turnaroundMs = 5;
+    const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pdu-sim");
+
+    QTemporaryDir work;
+    QFile::copy(QStringLiteral(FEEDERBENCH_SOURCE_DIR "/examples/config.ini"),
+                work.filePath(QStringLiteral("config.ini")));
+    QFile::copy(QStringLiteral(FEEDERBENCH_SOURCE_DIR "/examples/mac.csv"),
+                work.filePath(QStringLiteral("mac.csv")));
+    QDir::setCurrent(work.path());
+
+    std::printf("FeederBench against pdu-sim (turnaround %d ms, 10 bits a byte), medians of %d runs\n\n",
+                turnaroundMs, runs);
+    std::printf("%-7s %-34s %10s %10s %10s %10s\n", "baud", "operation", "wall ms", "wire ms",
+                "ratio", "cpu ms");
+
+    for (int baud : {9600, 115200}) {
+        Sim unit;
+        if (!unit.start(sim, baud, turnaroundMs)) {
+            std::printf("cannot start %s\n", qPrintable(sim));
+            return 1;
+        }
+        MainWindow w;
+        w.show();
+        if (!openOn(w, unit.port, baud)) {
+            std::printf("cannot open %s\n", qPrintable(unit.port));
+            return 1;
+        }
+        const double oneWire = wireMs(8 + 7, baud) + turnaroundMs;
+
+        int toolFailures = 0;
+        const Figure one = measure(runs, [&] {
+            if (!MainWindowProbe::read(w, moduleRegister(1, 0x0704), 1).ok())
+                ++toolFailures;
+        });
+        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f%s\n", baud, "one 03 read (tool)", one.wallMs,
+                    oneWire, one.wallMs / oneWire, one.cpuMs,
+                    toolFailures ? qPrintable(QStringLiteral("  %1 failed").arg(toolFailures)) : "");
+
+#ifdef FEEDERBENCH_HAVE_LIBMODBUS
+        closePort(w);
+        int mbFailures = 0;
+        const Figure mb = libmodbusRead(unit.port, baud, runs, &mbFailures);
+        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f%s\n", baud, "one 03 read (libmodbus)",
+                    mb.wallMs, oneWire, mb.wallMs / oneWire, mb.cpuMs,
+                    mbFailures ? qPrintable(QStringLiteral("  %1 failed").arg(mbFailures)) : "");
+        std::printf("%-7d %-34s %10.3f\n", baud, "tool / libmodbus", one.wallMs / mb.wallMs);
+        openOn(w, unit.port, baud);
+#endif
+
+        // A whole poll of the sample list: everything ticked.
+        auto *tree = child<QTreeWidget>(w, "treeWidget");
+        tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        const PollWire pw = pollWire(tree);
+        const double pollWireMs = wireMs(pw.bytes, baud) + pw.requests * turnaroundMs;
+        auto *textVal = child<QTextBrowser>(w, "textBrowser_val");
+        const Figure poll = measure(std::max(3, runs / 3), [&] {
+            child<QPushButton>(w, "pushButton")->click();
+        });
+        const QString pollLabel = QStringLiteral("whole poll (%1 reads)").arg(pw.requests);
+        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f\n", baud, qPrintable(pollLabel),
+                    poll.wallMs, pollWireMs, poll.wallMs / pollWireMs, poll.cpuMs);
+        const bool pollAnswered = !textVal->toPlainText().contains(QStringLiteral("没有应答"));
+
+        // All modules closed in turn: seven writes, each followed by the 20 ms pause.
+        const double allWire = 7 * (wireMs(16, baud) + turnaroundMs + 20);
+        const Figure all = measure(std::max(3, runs / 3), [&] {
+            child<QPushButton>(w, "pushButton_allon")->click();
+        });
+        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f\n", baud, "all-modules close (7 x 20 ms pause)",
+                    all.wallMs, allWire, all.wallMs / allWire, all.cpuMs);
+
+        // A wait with no reply at all.
+        const Figure idle = measure(3, [&] { MainWindowProbe::waitForReply(w, 1000); });
+        std::printf("%-7d %-34s %10.2f %10s %10s %10.2f\n", baud, "1-s wait, no reply", idle.wallMs, "-",
+                    "-", idle.cpuMs);
+        if (!pollAnswered)
+            std::printf("        (the poll reported missing replies)\n");
+        closePort(w);
+        std::printf("\n");
+    }
+
+    // The traffic window in a long session.
+    {
+        MainWindow w;
+        w.show();
+        auto *traffic = child<QTextBrowser>(w, "textBrowser");
+        const unsigned char reply[] = {0x55, 0x03, 0x02, 0x00, 0x00, 0x49, 0xAD};
+        const long rss0 = rssKb();
+        const int sample = 1000;
+        double firstMs = 0;
+        double lastMs = 0;
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < lines; i += 2) {
+            if (i == sample)
+                firstMs = t.nsecsElapsed() / 1e6 / sample;
+            if (i == lines - sample)
+                t.restart();
+            traffic->append(sendLogLine(QDateTime::currentDateTime(),
+                                        QStringLiteral("55 03 17 04 00 01 C8 B7 ")));
+            traffic->append(receiveLogLine(QDateTime::currentDateTime(), reply, int(sizeof reply)));
+            if (i % 200 == 0)
+                QCoreApplication::processEvents();
+        }
+        lastMs = t.nsecsElapsed() / 1e6 / sample;
+        std::printf("traffic window: %d log lines; per line %.4f ms at the start, %.4f ms at the end; "
+                    "memory %ld kB (+%ld kB)\n",
+                    lines, firstMs, lastMs, rssKb(), rssKb() - rss0);
+    }
+    return 0;
+}

@@ -1,0 +1,239 @@
+// mac.csv: reading the serial-number table, loading it into the window and
+// looking serial numbers up.
+
+#include "config/devicelist.h"
+#include "config/mactable.h"
+#include "support/windowdriver.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+MacTable readBytes(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return readMacTable(buffer);
+}
+
+} // namespace
+
+class tst_MacTable : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir *m_dir = nullptr;
+    QString m_startDir;
+
+    void writeFile(const QString &name, const QByteArray &content)
+    {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+private slots:
+    void initTestCase() { m_startDir = QDir::currentPath(); }
+
+    void init()
+    {
+        m_dir = new QTemporaryDir;
+        QVERIFY(m_dir->isValid());
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        for (DeviceEntry &e : deviceTable)
+            e = DeviceEntry{};
+        deviceCount = 0;
+    }
+
+    void cleanup()
+    {
+        QDir::setCurrent(m_startDir);
+        delete m_dir;
+        m_dir = nullptr;
+    }
+
+    void readRows_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QStringList>("sn");
+        QTest::addColumn<QStringList>("mac");
+        QTest::addColumn<QStringList>("lines");
+
+        QTest::newRow("LF rows numbered from 1")
+            << QByteArray("A1,00:39:28:90:00:10\nA2,00:39:28:90:00:11\n")
+            << QStringList{"A1", "A2"} << QStringList{"00:39:28:90:00:10", "00:39:28:90:00:11"}
+            << QStringList{"1=>A1[00:39:28:90:00:10]", "2=>A2[00:39:28:90:00:11]"};
+        QTest::newRow("CR LF line ends, last line without an end")
+            << QByteArray("A1,m1\r\nA2,m2") << QStringList{"A1", "A2"} << QStringList{"m1", "m2"}
+            << QStringList{"1=>A1[m1]", "2=>A2[m2]"};
+        QTest::newRow("CR-only line ends keep rows apart")
+            << QByteArray("A1,m1\rA2,m2\rA3,m3\r") << QStringList{"A1", "A2", "A3"}
+            << QStringList{"m1", "m2", "m3"}
+            << QStringList{"1=>A1[m1]", "2=>A2[m2]", "3=>A3[m3]"};
+        QTest::newRow("header line is an ordinary row")
+            << QByteArray("SN,MAC\nA1,m1\n") << QStringList{"SN", "A1"} << QStringList{"MAC", "m1"}
+            << QStringList{"1=>SN[MAC]", "2=>A1[m1]"};
+        QTest::newRow("fields beyond the second ignored, empty and spaced fields kept")
+            << QByteArray("A1,m1,extra,more\n,m2\nA3,\n A4 , m4 \n")
+            << QStringList{"A1", "", "A3", " A4 "} << QStringList{"m1", "m2", "", " m4 "}
+            << QStringList{"1=>A1[m1]", "2=>[m2]", "3=>A3[]", "4=> A4 [ m4 ]"};
+        QTest::newRow("lines without a comma reported with their line numbers")
+            << QByteArray("A1,m1\n\nlonely\nA2,m2\n")
+            << QStringList{"A1", "A2"} << QStringList{"m1", "m2"}
+            << QStringList{"1=>A1[m1]", "mac.csv第2行没有用逗号分开的SN和MAC，未载入",
+                           "mac.csv第3行没有用逗号分开的SN和MAC，未载入", "2=>A2[m2]"};
+        QTest::newRow("byte-order mark not part of the first serial number")
+            << QByteArray("\xEF\xBB\xBF" "A1,m1\n") << QStringList{"A1"} << QStringList{"m1"}
+            << QStringList{"1=>A1[m1]"};
+        QTest::newRow("placeholders in a field stay as written")
+            << QByteArray("%2%3,%1\n") << QStringList{"%2%3"} << QStringList{"%1"}
+            << QStringList{"1=>%2%3[%1]"};
+        QTest::newRow("empty file") << QByteArray() << QStringList{} << QStringList{}
+                                    << QStringList{};
+    }
+
+    void readRows()
+    {
+        QFETCH(QByteArray, csv);
+        const MacTable table = readBytes(csv);
+        QTEST(table.snList, "sn");
+        QTEST(table.macList, "mac");
+        QTEST(table.lines, "lines");
+    }
+
+    // Sizes a fuzzer reaches easily: they must load whole, in one pass.
+    void largeInputs()
+    {
+        const QByteArray longSn(1 << 20, 'x');
+        MacTable table = readBytes(longSn + ",00:39:28:90:00:10");
+        QCOMPARE(table.snList.size(), 1);
+        QCOMPARE(table.snList.first().size(), 1 << 20);
+
+        table = readBytes(QByteArray(1 << 20, ','));
+        QCOMPARE(table.macList, QStringList{QString()});
+
+        QByteArray rows;
+        for (int i = 0; i < 100000; ++i)
+            rows += "SN" + QByteArray::number(i) + ",00:39:28:00:00:01\n";
+        table = readBytes(rows);
+        QCOMPARE(table.snList.size(), 100000);
+        QCOMPARE(table.lines.last(), QStringLiteral("100000=>SN99999[00:39:28:00:00:01]"));
+    }
+
+    void findSerialNumber_data()
+    {
+        QTest::addColumn<QString>("sn");
+        QTest::addColumn<int>("index");
+
+        QTest::newRow("first row is index 0") << "PDU01" << 0;
+        QTest::newRow("duplicate: first row wins") << "PDU02" << 1;
+        QTest::newRow("trailing space not found") << "PDU01 " << -1;
+        QTest::newRow("other letter case not found") << "pdu01" << -1;
+        QTest::newRow("empty text finds the row with an empty serial number") << "" << 3;
+    }
+
+    void findSerialNumber()
+    {
+        QFETCH(QString, sn);
+        const QStringList snList{"PDU01", "PDU02", "PDU02", "", "PDU03"};
+        QTEST(::findSerialNumber(snList, sn), "index");
+    }
+
+    void tableLoadsIntoWindow()
+    {
+        // Mixed line ends, a lone CR among them: the file is read as its bytes stand.
+        writeFile(QStringLiteral("mac.csv"),
+                  "PDU01,00:39:28:90:00:10\rPDU02,00:39:28:90:00:11\r\nbroken\n");
+        MainWindow w;
+        QCOMPARE(MainWindowProbe::macCount(w), 2);
+        QCOMPARE(MainWindowProbe::snList(w), (QStringList{"PDU01", "PDU02"}));
+        QCOMPARE(MainWindowProbe::macList(w),
+                 (QStringList{"00:39:28:90:00:10", "00:39:28:90:00:11"}));
+        // The table's lines come first; the missing config.ini reports after them.
+        QCOMPARE(trafficLines(w).mid(0, 3),
+                 (QStringList{"1=>PDU01[00:39:28:90:00:10]", "2=>PDU02[00:39:28:90:00:11]",
+                              "mac.csv第3行没有用逗号分开的SN和MAC，未载入"}));
+    }
+
+    void missingTableStillInitialisesWindow()
+    {
+        QTest::ignoreMessage(QtDebugMsg, "Failed to open the file");
+        MainWindow w;
+        QCOMPARE(trafficLines(w).value(0), QStringLiteral("Failed to open the file!"));
+        QCOMPARE(MainWindowProbe::macCount(w), 0);
+
+        auto *baud = widget<QComboBox>(w, "comboBoxBaud");
+        QCOMPARE(baud->count(), 11);
+        QCOMPARE(baud->currentText(), QStringLiteral("9600"));
+        QCOMPARE(widget<QComboBox>(w, "comboBoxData")->currentText(), QStringLiteral("8位"));
+        QCOMPARE(widget<QComboBox>(w, "comboBoxParity")->currentText(), QStringLiteral("无校验"));
+        QCOMPARE(widget<QComboBox>(w, "comboBoxStop")->currentText(), QStringLiteral("1位"));
+        QCOMPARE(widget<QSpinBox>(w, "spinBoxInterval")->value(), 1000);
+        QCOMPARE(widget<QTreeWidget>(w, "treeWidget")->topLevelItem(0)->text(0),
+                 QStringLiteral("所有"));
+
+        auto *sn = widget<QLineEdit>(w, "lineEdit_sn");
+        sn->setText(QStringLiteral("PDU01"));
+        emit sn->editingFinished();
+        QCOMPARE(resultLines(w), QStringList{QStringLiteral("sn=PDU01 not find!!!")});
+    }
+
+    void lookup_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<QString>("mac");
+
+        // Enter raises returnPressed and editingFinished: the lookup runs twice.
+        QTest::newRow("first row: index 0")
+            << "PDU01"
+            << QStringList{"idx=0 sn=PDU01=>[00:39:28:90:00:10]",
+                           "idx=0 sn=PDU01=>[00:39:28:90:00:10]"}
+            << "00:39:28:90:00:10";
+        QTest::newRow("duplicate serial number: first row wins")
+            << "PDU02"
+            << QStringList{"idx=1 sn=PDU02=>[00:39:28:90:00:11]",
+                           "idx=1 sn=PDU02=>[00:39:28:90:00:11]"}
+            << "00:39:28:90:00:11";
+        QTest::newRow("trailing space: not found, MAC field unchanged")
+            << "PDU01 " << QStringList{"sn=PDU01  not find!!!", "sn=PDU01  not find!!!"}
+            << "00:39:28:90:00:00";
+        QTest::newRow("other letter case: not found")
+            << "pdu01" << QStringList{"sn=pdu01 not find!!!", "sn=pdu01 not find!!!"}
+            << "00:39:28:90:00:00";
+    }
+
+    void lookup()
+    {
+        QFETCH(QString, typed);
+        writeFile(QStringLiteral("mac.csv"), "PDU01,00:39:28:90:00:10\nPDU02,00:39:28:90:00:11\n"
+                                             "PDU02,00:39:28:90:00:99\n");
+        MainWindow w;
+        auto *sn = widget<QLineEdit>(w, "lineEdit_sn");
+        sn->setText(typed);
+        QTest::keyClick(sn, Qt::Key_Return);
+        QTEST(resultLines(w), "results");
+        QTEST(widget<QLineEdit>(w, "lineEdit_wrmac")->text(), "mac");
+    }
+
+    // Text from the file is not taken for markup in the traffic window.
+    void markupLikeRowsShowAsWritten()
+    {
+        writeFile(QStringLiteral("mac.csv"), "<b>A</b>,&lt;m&gt;\n");
+        MainWindow w;
+        QCOMPARE(trafficLines(w).value(0), QStringLiteral("1=><b>A</b>[&lt;m&gt;]"));
+    }
+};
+
+QTEST_MAIN(tst_MacTable)
+#include "tst_mactable.moc"
