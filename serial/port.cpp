@@ -7,45 +7,129 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#endif
+
 namespace {
+
+enum class LineSetting { None, BaudRate, DataBits, Parity, StopBits, FlowControl };
 
 struct LineSettings
 {
+    qint32 baudRate = 9600;
     QSerialPort::DataBits dataBits = QSerialPort::Data8;
     QSerialPort::Parity parity = QSerialPort::NoParity;
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
-    QString refused; // why the settings cannot be applied; empty when they can
 };
 
-// The combo boxes' indexes as port settings. Nine data bits exist on the
-// list but no serial port can carry them.
-LineSettings lineSettingsFromIndexes(int data, int parity, int stop)
+// The combo boxes' indexes as port settings, starting from what the port has
+// now: an index that names nothing leaves that setting as it is. Nine data
+// bits are on the list, but no serial port carries them; false then.
+bool lineSettingsFromIndexes(LineSettings *s, int data, int parity, int stop)
 {
-    LineSettings s;
     switch (data) {
-    case 0: s.dataBits = QSerialPort::Data7; break;
-    case 1: s.dataBits = QSerialPort::Data8; break;
-    default: s.refused = QStringLiteral("串口不支持9位数据位，请选择7位或8位。"); break;
+    case 0:
+        s->dataBits = QSerialPort::Data7;
+        break;
+    case 1:
+        s->dataBits = QSerialPort::Data8;
+        break;
+    case 2:
+        return false;
+    default:
+        break;
     }
-    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                                   QSerialPort::EvenParity};
+    static const QSerialPort::Parity parities[]
+        = {QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity};
     if (parity >= 0 && parity < 3)
-        s.parity = parities[parity];
-    static const QSerialPort::StopBits stops[] = {QSerialPort::OneStop,
-                                                  QSerialPort::OneAndHalfStop,
-                                                  QSerialPort::TwoStop};
+        s->parity = parities[parity];
+    static const QSerialPort::StopBits stops[]
+        = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop};
     if (stop >= 0 && stop < 3)
-        s.stopBits = stops[stop];
-    return s;
+        s->stopBits = stops[stop];
+    return true;
+}
+
+#ifdef Q_OS_UNIX
+// tcsetattr succeeds when it could apply any part of a request, and drivers
+// quietly keep what they cannot do: a pseudo-terminal stays at eight data bits
+// without parity whatever it is asked, and no POSIX line has one and a half
+// stop bits. What the line really carries is read back. (The baud rate is not:
+// rates off the standard list go through a driver call that termios cannot
+// read.)
+LineSetting settingTheLineLacks(int fd, const LineSettings &wanted)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return LineSetting::None; // nothing to judge by; the set calls succeeded
+
+    int bits = 8;
+    switch (tio.c_cflag & CSIZE) {
+    case CS5:
+        bits = 5;
+        break;
+    case CS6:
+        bits = 6;
+        break;
+    case CS7:
+        bits = 7;
+        break;
+    default:
+        break;
+    }
+    if (bits != int(wanted.dataBits))
+        return LineSetting::DataBits;
+
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    if (tio.c_cflag & PARENB)
+        parity = (tio.c_cflag & PARODD) ? QSerialPort::OddParity : QSerialPort::EvenParity;
+#ifdef CMSPAR
+    if ((tio.c_cflag & PARENB) && (tio.c_cflag & CMSPAR))
+        parity = (tio.c_cflag & PARODD) ? QSerialPort::MarkParity : QSerialPort::SpaceParity;
+#endif
+    if (parity != wanted.parity)
+        return LineSetting::Parity;
+
+    const QSerialPort::StopBits stop
+        = (tio.c_cflag & CSTOPB) ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    if (stop != wanted.stopBits)
+        return LineSetting::StopBits;
+    return LineSetting::None;
+}
+#endif
+
+// Applies the settings to the open port; the first one it does not take.
+LineSetting applyLineSettings(QSerialPort &port, const LineSettings &s)
+{
+    if (!port.setBaudRate(s.baudRate, QSerialPort::AllDirections))
+        return LineSetting::BaudRate;
+    if (!port.setDataBits(s.dataBits))
+        return LineSetting::DataBits;
+    if (!port.setParity(s.parity))
+        return LineSetting::Parity;
+    if (!port.setStopBits(s.stopBits))
+        return LineSetting::StopBits;
+    if (!port.setFlowControl(QSerialPort::NoFlowControl))
+        return LineSetting::FlowControl;
+#ifdef Q_OS_UNIX
+    return settingTheLineLacks(int(port.handle()), s);
+#else
+    return LineSetting::None;
+#endif
 }
 
 QString portErrorText(QSerialPort::SerialPortError error)
 {
     switch (error) {
-    case QSerialPort::ResourceError: return QStringLiteral("设备已断开或不可用");
-    case QSerialPort::ReadError: return QStringLiteral("读取错误");
-    case QSerialPort::WriteError: return QStringLiteral("写入错误");
-    default: return QStringLiteral("错误%1").arg(int(error));
+    case QSerialPort::ResourceError:
+        return QStringLiteral("设备已断开或不可用");
+    case QSerialPort::ReadError:
+        return QStringLiteral("读取出错");
+    case QSerialPort::WriteError:
+        return QStringLiteral("写入出错");
+    default:
+        return QStringLiteral("出错（错误码 %1）").arg(int(error));
     }
 }
 
@@ -66,40 +150,57 @@ void MainWindow::on_actionRefresh_triggered()
 
 void MainWindow::on_actionConnect_triggered()
 {
-    const LineSettings settings = lineSettingsFromIndexes(ui->comboBoxData->currentIndex(),
-                                                          ui->comboBoxParity->currentIndex(),
-                                                          ui->comboBoxStop->currentIndex());
-    if (!settings.refused.isEmpty()) {
-        QMessageBox::information(this, QStringLiteral("错误"), settings.refused);
+    const QString title = QStringLiteral("错误");
+    LineSettings settings;
+    settings.baudRate = ui->comboBoxBaud->currentText().toInt(nullptr, 10);
+    settings.dataBits = serialPort->dataBits();
+    settings.parity = serialPort->parity();
+    settings.stopBits = serialPort->stopBits();
+    if (!lineSettingsFromIndexes(&settings, ui->comboBoxData->currentIndex(),
+                                 ui->comboBoxParity->currentIndex(),
+                                 ui->comboBoxStop->currentIndex())) {
+        QMessageBox::information(
+            this, title,
+            QStringLiteral("打开串口失败：串口不支持数据位“%1”，请选择7位或8位。")
+                .arg(ui->comboBoxData->currentText()));
         return;
     }
 
     serialPort->setPortName(ui->comboBoxPort->currentText());
     if (!serialPort->open(QIODevice::ReadWrite)) {
-        QMessageBox::information(this, QStringLiteral("错误"), QStringLiteral("打开串口失败！"));
+        QMessageBox::information(this, title, QStringLiteral("打开串口失败！"));
         return;
     }
 
-    // Settings go onto the open device; a driver that refuses one leaves the
-    // line in a state the engineer did not choose, so the port is closed again.
-    QString refusedSetting;
-    if (!serialPort->setBaudRate(ui->comboBoxBaud->currentText().toInt(nullptr, 10),
-                                 QSerialPort::AllDirections))
-        refusedSetting = QStringLiteral("波特率 %1").arg(ui->comboBoxBaud->currentText());
-    else if (!serialPort->setDataBits(settings.dataBits))
-        refusedSetting = QStringLiteral("数据位 %1").arg(ui->comboBoxData->currentText());
-    else if (!serialPort->setParity(settings.parity))
-        refusedSetting = QStringLiteral("校验位 %1").arg(ui->comboBoxParity->currentText());
-    else if (!serialPort->setStopBits(settings.stopBits))
-        refusedSetting = QStringLiteral("停止位 %1").arg(ui->comboBoxStop->currentText());
-    else if (!serialPort->setFlowControl(QSerialPort::NoFlowControl))
-        refusedSetting = QStringLiteral("流控制");
-    if (!refusedSetting.isEmpty()) {
-        const QString reason = serialPort->errorString();
+    // The settings go onto the open device. A line left in a state the
+    // engineer did not choose would garble every frame without a word, so a
+    // setting the driver does not take closes the port again.
+    const LineSetting lacking = applyLineSettings(*serialPort, settings);
+    if (lacking != LineSetting::None) {
+        QString setting;
+        switch (lacking) {
+        case LineSetting::BaudRate:
+            setting = QStringLiteral("波特率“%1”").arg(ui->comboBoxBaud->currentText());
+            break;
+        case LineSetting::DataBits:
+            setting = QStringLiteral("数据位“%1”").arg(ui->comboBoxData->currentText());
+            break;
+        case LineSetting::Parity:
+            setting = QStringLiteral("校验位“%1”").arg(ui->comboBoxParity->currentText());
+            break;
+        case LineSetting::StopBits:
+            setting = QStringLiteral("停止位“%1”").arg(ui->comboBoxStop->currentText());
+            break;
+        case LineSetting::FlowControl:
+            setting = QStringLiteral("流控制“无”");
+            break;
+        case LineSetting::None:
+            break;
+        }
         serialPort->close();
-        QMessageBox::information(this, QStringLiteral("错误"),
-                                 QStringLiteral("串口 %1 不支持设置：%2\n%3")
-                                     .arg(serialPort->portName(), refusedSetting, reason));
+        QMessageBox::information(this, title,
+                                 QStringLiteral("打开串口失败：串口 %1 不支持%2。")
+                                     .arg(serialPort->portName(), setting));
         return;
     }
 
@@ -111,6 +212,7 @@ void MainWindow::on_actionConnect_triggered()
 
 void MainWindow::on_actionClose_triggered()
 {
+    m_errorClosePending = false;
     if (serialPort->isOpen()) {
         serialPort->clear(QSerialPort::AllDirections);
         serialPort->close();
@@ -142,14 +244,16 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
         && error != QSerialPort::WriteError)
         return;
     // A vanished device makes the port report the error again on every turn
-    // of the event loop until it is closed: close it once, from the loop.
+    // of the event loop until it is closed; closing it inside its own signal
+    // is not safe, so it is closed once, from the loop.
     if (m_errorClosePending || !serialPort->isOpen())
         return;
     m_errorClosePending = true;
-    const QString text = QStringLiteral("串口 %1 %2，已关闭：%3")
-                             .arg(serialPort->portName(), portErrorText(error),
-                                  serialPort->errorString());
+    const QString text
+        = QStringLiteral("串口 %1 %2，已关闭").arg(serialPort->portName(), portErrorText(error));
     QTimer::singleShot(0, this, [this, text] {
+        if (!m_errorClosePending)
+            return; // closed by hand in the meantime
         closePortAfterError();
         ui->statusbar->showMessage(text);
     });
