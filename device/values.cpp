@@ -1,6 +1,169 @@
-// Placeholder until its issue is built.
+// Typed values turned into register values, and MAC address arithmetic.
+
 #include "device/values.h"
-RegisterValue scaledThreshold(const QString &, int) { return {}; }
-RegisterValue windowValue(const QString &) { return {}; }
-QStringList macGroups(const QString &) { return {}; }
-MacStep macAdvance(const QString &, int) { return {}; }
+
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kRegisterMax = 0xFFFF;
+constexpr int kRegisterDigits = 5;       // 65535
+constexpr qint64 kFarExponent = 1000000; // far beyond the digits a line edit can hold
+constexpr int kMacGroupCount = 6;
+constexpr int kMacSuffixMax = 0xFFFFFF; // groups 4 to 6 as one number
+
+RegisterValue result(RegisterValue::Status status, quint16 value = 0)
+{
+    RegisterValue v;
+    v.status = status;
+    v.value = value;
+    return v;
+}
+
+bool isHexDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+}
+
+QString hexGroup(int byte)
+{
+    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+// The register holds the value times 10^xsws as an integer. Scaling goes on
+// the typed digits, not on a binary float: 57.6 is not exact in binary, and
+// 57.6 * 10 computed in floating point can land just below 576. Shifting the
+// decimal point by xsws places is exact for every text the engineer can
+// type; the digits that remain behind the point are finer than the register
+// resolves and are dropped (57.6 with no decimal places writes 57).
+RegisterValue scaledThreshold(const QString &text, int xsws)
+{
+    const QString typed = text.trimmed();
+    if (typed.isEmpty())
+        return result(RegisterValue::Empty);
+
+    // What a double would read, without the spellings of infinity and NaN.
+    static const QRegularExpression decimal(
+        QStringLiteral("^([+-]?)([0-9]*)(?:\\.([0-9]*))?(?:[eE]([+-]?[0-9]+))?$"));
+    const QRegularExpressionMatch m = decimal.match(typed);
+    if (!m.hasMatch() || (m.capturedLength(2) == 0 && m.capturedLength(3) == 0))
+        return result(RegisterValue::NotANumber);
+
+    const QString digits = m.captured(2) + m.captured(3);
+    // Index in digits before which the scaled value's integer part ends.
+    qint64 point = m.capturedLength(2) + qint64(xsws);
+    if (m.capturedLength(4) > 0) {
+        bool ok = false;
+        const qint64 exponent = m.captured(4).toLongLong(&ok);
+        if (ok)
+            point += qBound(-kFarExponent, exponent, kFarExponent);
+        else
+            point += m.captured(4).startsWith(QLatin1Char('-')) ? -kFarExponent : kFarExponent;
+    }
+
+    int first = 0; // the first significant digit
+    while (first < digits.size() && digits.at(first) == QLatin1Char('0'))
+        ++first;
+    if (first == digits.size())
+        return result(RegisterValue::Ok, 0); // zero, in any spelling
+    if (m.captured(1) == QLatin1String("-"))
+        return result(RegisterValue::OutOfRange); // a threshold below zero has no register form
+
+    const qint64 wholeDigits = point - first;
+    if (wholeDigits <= 0)
+        return result(RegisterValue::Ok, 0); // all of it finer than the register resolves
+    if (wholeDigits > kRegisterDigits)
+        return result(RegisterValue::OutOfRange);
+    int value = 0;
+    for (qint64 i = first; i < point; ++i)
+        value = value * 10 + (i < digits.size() ? digits.at(int(i)).digitValue() : 0);
+    if (value > kRegisterMax)
+        return result(RegisterValue::OutOfRange);
+    return result(RegisterValue::Ok, quint16(value));
+}
+
+RegisterValue windowValue(const QString &text)
+{
+    const QString typed = text.trimmed();
+    if (typed.isEmpty())
+        return result(RegisterValue::Empty);
+    static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
+    if (!integer.match(typed).hasMatch())
+        return result(RegisterValue::NotANumber);
+    bool ok = false;
+    const qlonglong v = typed.toLongLong(&ok, 10);
+    // Anything that fits in 16 bits, signed or not, is the engineer's choice;
+    // the register takes its low 16 bits (-1 is 0xFFFF).
+    if (!ok || v < -32768 || v > kRegisterMax)
+        return result(RegisterValue::OutOfRange);
+    return result(RegisterValue::Ok, quint16(v));
+}
+
+QStringList macGroups(const QString &text)
+{
+    QStringList groups;
+    for (int i = 0; i < kMacGroupCount; ++i)
+        groups << text.mid(3 * i, 2);
+    return groups;
+}
+
+// Groups 1 to 3 are the vendor's prefix and stay exactly as typed; groups 4
+// to 6 count the block through as one 24-bit number. Past FF:FF:FF there is
+// no address of this block left, so the last one is kept rather than wrapped
+// onto an address already given out.
+MacStep macAdvance(const QString &text, int step)
+{
+    MacStep s;
+    const QStringList groups = macGroups(text);
+    for (int i = 0; i < kMacGroupCount; ++i) {
+        const QString &g = groups.at(i);
+        if (g.size() != 2 || !isHexDigit(g.at(0)) || !isHexDigit(g.at(1)))
+            return s;
+        s.bytes[i] = static_cast<unsigned char>(g.toUInt(nullptr, 16));
+    }
+    s.valid = true;
+
+    const qint64 suffix = (s.bytes[3] << 16) | (s.bytes[4] << 8) | s.bytes[5];
+    qint64 next = suffix + step;
+    if (next < 0 || next > kMacSuffixMax) {
+        s.blockUsedUp = true;
+        next = suffix;
+    }
+    s.nextGroups = groups.mid(0, 3);
+    s.nextGroups << hexGroup(int(next >> 16)) << hexGroup(int((next >> 8) & 0xFF))
+                 << hexGroup(int(next & 0xFF));
+    return s;
+}
+
+bool parseClockText(const QString &text, ClockFields *fields)
+{
+    static const QRegularExpression stamp(
+        QStringLiteral("^\\s*([0-9]{1,4})-([0-9]{1,2})-([0-9]{1,2})"
+                       "\\s+([0-9]{1,2}):([0-9]{1,2}):([0-9]{1,2})\\s*$"));
+    const QRegularExpressionMatch m = stamp.match(text);
+    if (!m.hasMatch())
+        return false;
+    fields->year = m.captured(1).toInt();
+    fields->month = m.captured(2).toInt();
+    fields->day = m.captured(3).toInt();
+    fields->hour = m.captured(4).toInt();
+    fields->minute = m.captured(5).toInt();
+    fields->second = m.captured(6).toInt();
+    return true;
+}
+
+void clockBlock(const ClockFields &fields, unsigned char block[8])
+{
+    const quint16 year = quint16(fields.year);
+    block[0] = static_cast<unsigned char>(year >> 8);
+    block[1] = static_cast<unsigned char>(year & 0xFF);
+    block[2] = static_cast<unsigned char>(fields.month);
+    block[3] = static_cast<unsigned char>(fields.day);
+    block[4] = static_cast<unsigned char>(fields.hour);
+    block[5] = static_cast<unsigned char>(fields.minute);
+    block[6] = static_cast<unsigned char>(fields.second);
+    block[7] = 0;
+}

@@ -14,7 +14,9 @@ struct RegisterValue
     quint16 value = 0;
 };
 
-// A threshold with xsws decimal places: rounded to the nearest integer, 0..65535.
+// A threshold with xsws decimal places as the register holds it, 0..65535.
+// The typed decimal is scaled exactly; digits finer than the register's
+// resolution are dropped (57.6 with one place is 576, with none 57).
 RegisterValue scaledThreshold(const QString &text, int xsws);
 // An hour or minute: an integer that fits in 16 bits (negative as two's complement).
 RegisterValue windowValue(const QString &text);
@@ -24,10 +26,29 @@ QStringList macGroups(const QString &text);
 
 struct MacStep
 {
-    bool valid = false;       // all six groups are two hexadecimal digits
-    bool blockUsedUp = false; // groups 4 to 6 were FF:FF:FF: no next address
-    unsigned char bytes[6] = {};
-    QStringList nextGroups;   // groups 4 to 6 advanced, lower-case; 1 to 3 as typed
+    bool valid = false;          // all six groups are two hexadecimal digits
+    bool blockUsedUp = false;    // groups 4 to 6 were FF:FF:FF: no next address
+    unsigned char bytes[6] = {}; // the address as typed, group 1 first
+    // Groups 1 to 3 as typed, 4 to 6 advanced in lower case; at the end of the
+    // block, the address itself.
+    QStringList nextGroups;
 };
 
 MacStep macAdvance(const QString &text, int step = 1);
+
+// The computer's time as the clock block carries it.
+struct ClockFields
+{
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// "2026-12-06 04:05:09" (leading zeros optional) into its six numbers.
+bool parseClockText(const QString &text, ClockFields *fields);
+// The four clock registers in wire order: year high, year low, month, day,
+// hour, minute, second, 0.
+void clockBlock(const ClockFields &fields, unsigned char block[8]);

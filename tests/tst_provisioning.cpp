@@ -1,0 +1,337 @@
+// MAC read and write and factory defaults over the service packets: against
+// the simulated unit, and against hand-made replies on a bare line for the
+// replies a sound unit never gives.
+#include "support/unitonline.h"
+#include "support/windowdriver.h"
+#include "tools/pty.h"
+
+#include <QLineEdit>
+#include <QtTest>
+
+namespace {
+
+// A service packet framed as the power-supply monitoring protocol publishes
+// it, written here apart from the program's codec: "~", the bytes as upper-case
+// hex, LENGTH with its 4-bit check, the 16-bit two's complement of the
+// character sum, carriage return.
+QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray())
+{
+    const int lenid = 2 * info.size();
+    const int nibbles = (lenid & 0xF) + ((lenid >> 4) & 0xF) + ((lenid >> 8) & 0xF);
+    const int lchksum = (16 - nibbles % 16) % 16;
+    const int length = (lchksum << 12) | lenid;
+    QByteArray bytes = QByteArray::fromHex("210156");
+    bytes.append(char(fourth)).append(char(length >> 8)).append(char(length & 0xFF)).append(info);
+    const QByteArray body = bytes.toHex().toUpper();
+    int sum = 0;
+    for (char c : body)
+        sum += quint8(c);
+    const QByteArray chksum = QByteArray::number((0x10000 - sum % 0x10000) & 0xFFFF, 16);
+    return '~' + body + chksum.toUpper().rightJustified(4, '0') + '\r';
+}
+
+QString asSeen(const QByteArray &request)
+{
+    return QString::fromLatin1(request.toHex(' ').toUpper());
+}
+
+QStringList trimmed(const QStringList &lines)
+{
+    QStringList out;
+    for (const QString &l : lines)
+        out << l.trimmed();
+    return out;
+}
+
+// The far end of a bare line: answers every request (up to its carriage
+// return) with the same bytes, or stays silent when there are none.
+struct CannedLine
+{
+    PtyPair pty;
+    QByteArray reply;
+    QByteArray pending;
+    QStringList requests;
+
+    CannedLine()
+    {
+        QObject::connect(&pty, &PtyPair::bytesArrived, &pty, [this](const QByteArray &chunk) {
+            pending += chunk;
+            if (!pending.contains('\r'))
+                return;
+            requests << asSeen(pending);
+            pending.clear();
+            if (!reply.isEmpty())
+                pty.writeMaster(reply);
+        });
+    }
+};
+
+const QByteArray kMac = QByteArray::fromHex("0039289000ab");
+const QString kReadBanner = QStringLiteral("---------读取mac-------------");
+const QString kWriteBanner = QStringLiteral("---------设置mac-------------");
+
+QLineEdit *field(BenchRig &rig, const char *name)
+{
+    return widget<QLineEdit>(rig.window(), name);
+}
+
+// The read field without the separators its input mask always shows.
+QString readMacDigits(BenchRig &rig)
+{
+    return field(rig, "lineEdit_rdmac")->text().remove(QLatin1Char(':'));
+}
+
+} // namespace
+
+class tst_Provisioning : public QObject
+{
+    Q_OBJECT
+private slots:
+    void referencePacketMatchesPublishedValues();
+    void readMac_data();
+    void readMac();
+    void readMacUnsoundReplies_data();
+    void readMacUnsoundReplies();
+    void writeMac_data();
+    void writeMac();
+    void writeMacRefused_data();
+    void writeMacRefused();
+    void writeMacAdvancesWithoutReply();
+    void consecutiveUnitsGetConsecutiveAddresses();
+    void factoryDefaults();
+};
+
+void tst_Provisioning::referencePacketMatchesPublishedValues()
+{
+    QCOMPARE(servicePacket(0x98), QByteArray("~210156980000FDA0\r"));
+    const QByteArray six = servicePacket(0x99, kMac);
+    QCOMPARE(six.size(), 30);
+    QCOMPARE(six.mid(9, 4), QByteArray("400C"));
+}
+
+void tst_Provisioning::readMac_data()
+{
+    QTest::addColumn<QByteArray>("unitMac");
+    QTest::addColumn<int>("returnCode");
+    QTest::addColumn<QString>("shown");    // the read field, without separators
+    QTest::addColumn<QStringList>("tail"); // result lines after the banner
+
+    // clang-format off
+    QTest::newRow("six bytes fill the field") << kMac << 0 << "0039289000ab"
+        << QStringList{"serial_query成功", "收到报文：00 39 28 90 00 ab"};
+    QTest::newRow("no INFO empties the field") << QByteArray() << 0 << ""
+        << QStringList{"serial_query成功", "收到报文："};
+    QTest::newRow("return code 04 shown, field emptied") << kMac << 4 << ""
+        << QStringList{"serial_query成功", "收到报文：", "设备返回错误：04 CID2无效"};
+    QTest::newRow("return code 06 shown, field emptied") << kMac << 6 << ""
+        << QStringList{"serial_query成功", "收到报文：", "设备返回错误：06 无效数据"};
+    // clang-format on
+}
+
+void tst_Provisioning::readMac()
+{
+    QFETCH(QByteArray, unitMac);
+    QFETCH(int, returnCode);
+    QFETCH(QString, shown);
+    QFETCH(QStringList, tail);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.unit().setMac(unitMac);
+    rig.unit().serviceReturnCode = quint8(returnCode);
+    field(rig, "lineEdit_rdmac")->setText(QStringLiteral("112233445566")); // an earlier unit's
+    rig.click("pushButton_rdmac");
+
+    QCOMPARE(rig.requestsSeen(), QStringList{asSeen("~210156980000FDA0\r")});
+    QCOMPARE(field(rig, "lineEditSend1")->text().size(), 54);
+    QCOMPARE(readMacDigits(rig), shown);
+    if (!shown.isEmpty())
+        QCOMPARE(field(rig, "lineEdit_rdmac")->text(), QStringLiteral("00:39:28:90:00:ab"));
+    QCOMPARE(trimmed(resultLines(rig.window())), QStringList{kReadBanner} + tail);
+}
+
+void tst_Provisioning::readMacUnsoundReplies_data()
+{
+    QTest::addColumn<QByteArray>("reply"); // empty: no reply at all
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QStringList>("tail");
+
+    const QByteArray sound = servicePacket(0x00, kMac);
+    QByteArray badChecksum = sound;
+    badChecksum[badChecksum.size() - 2] = badChecksum.at(badChecksum.size() - 2) == '0' ? '1' : '0';
+
+    // clang-format off
+    QTest::newRow("noise around a sound packet is ignored")
+        << QByteArray("\x11\x22") + sound + QByteArray("\x33") << "0039289000ab"
+        << QStringList{"serial_query成功", "收到报文：00 39 28 90 00 ab"};
+    QTest::newRow("bad checksum: said, field emptied") << badChecksum << ""
+        << QStringList{"serial_query成功", "收到报文：00 39 28 90 00 ab",
+                       "应答报文校验和错误，结果无效"};
+    QTest::newRow("no packet in the reply") << QByteArray::fromHex("0102030405060708") << ""
+        << QStringList{"serial_query成功", "应答中没有服务报文"};
+    QTest::newRow("five bytes are no reply") << QByteArray("~2101") << ""
+        << QStringList{"serial_query失败"};
+    QTest::newRow("no reply") << QByteArray() << "" << QStringList{"serial_query失败"};
+    // clang-format on
+}
+
+void tst_Provisioning::readMacUnsoundReplies()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, shown);
+    QFETCH(QStringList, tail);
+
+    CannedLine line; // outlives the window, whose port closes first
+    line.reply = reply;
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    widget<QAction>(rig.window(), "actionClose")->trigger();
+    QVERIFY(openPortOn(rig.window(), line.pty.slavePath()));
+    field(rig, "lineEdit_rdmac")->setText(QStringLiteral("112233445566"));
+    rig.click("pushButton_rdmac");
+
+    QCOMPARE(line.requests, QStringList{asSeen("~210156980000FDA0\r")});
+    QCOMPARE(readMacDigits(rig), shown);
+    QCOMPARE(trimmed(resultLines(rig.window())), QStringList{kReadBanner} + tail);
+}
+
+void tst_Provisioning::writeMac_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("sent");  // the six address bytes, hex
+    QTest::addColumn<QString>("next");     // the field afterwards
+    QTest::addColumn<QString>("nextLine"); // the line after "增加值=1"
+
+    // clang-format off
+    QTest::newRow("..00:FF sent, field ..01:00") << "00:39:28:90:00:FF"
+        << QByteArray("0039289000ff") << "00:39:28:90:01:00" << "下个mac=00:39:28:90:01:00";
+    QTest::newRow("..90:FF:FF sent, field ..91:00:00") << "00:39:28:90:FF:FF"
+        << QByteArray("00392890ffff") << "00:39:28:91:00:00" << "下个mac=00:39:28:91:00:00";
+    QTest::newRow("groups 4 to 6 lower-case: 9A -> 9a, 0A -> 0b") << "00:39:28:9A:00:0A"
+        << QByteArray("0039289a000a") << "00:39:28:9a:00:0b" << "下个mac=00:39:28:9a:00:0b";
+    QTest::newRow("end of the block: sent, field keeps it") << "00:39:28:FF:FF:FF"
+        << QByteArray("003928ffffff") << "00:39:28:ff:ff:ff"
+        << "本段MAC地址已用完，请输入新的MAC地址";
+    // clang-format on
+}
+
+void tst_Provisioning::writeMac()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, next);
+    QFETCH(QString, nextLine);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    field(rig, "lineEdit_wrmac")->setText(typed);
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), typed);
+    rig.click("pushButton_wrmac");
+
+    const QByteArray address = QByteArray::fromHex(sent);
+    QCOMPARE(rig.requestsSeen(), QStringList{asSeen(servicePacket(0x99, address))});
+    QCOMPARE(rig.unit().mac(), address);
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), next);
+    QCOMPARE(trimmed(resultLines(rig.window())),
+             (QStringList{kWriteBanner, "设置mac=" + typed, "增加值=1", nextLine,
+                          "serial_query成功", "收到报文："}));
+}
+
+void tst_Provisioning::writeMacRefused_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("groups"); // as the "设置mac=" line shows them
+
+    // clang-format off
+    QTest::newRow("a group that is not hex") << "00:39:28:9G:00:00" << "00:39:28:9G:00:00";
+    QTest::newRow("a one-digit group") << "00:39:28:90:00:F" << "00:39:28:90:00:F";
+    // clang-format on
+}
+
+void tst_Provisioning::writeMacRefused()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, groups);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    field(rig, "lineEdit_wrmac")->setText(typed);
+    const QString before = field(rig, "lineEdit_wrmac")->text();
+    rig.click("pushButton_wrmac");
+
+    QVERIFY(rig.requestsSeen().isEmpty());
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), before);
+    QCOMPARE(rig.unit().mac(), PduUnit::factoryMac());
+    QCOMPARE(trimmed(resultLines(rig.window())),
+             (QStringList{kWriteBanner, "设置mac=" + groups, "增加值=1",
+                          "MAC地址每组须为两位十六进制数，未发送"}));
+}
+
+// A unit that took the address and then fell silent has it: the field moves
+// on all the same, so the next unit gets the next address.
+void tst_Provisioning::writeMacAdvancesWithoutReply()
+{
+    CannedLine line;
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    widget<QAction>(rig.window(), "actionClose")->trigger();
+    QVERIFY(openPortOn(rig.window(), line.pty.slavePath()));
+    field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:90:00:FF"));
+    rig.click("pushButton_wrmac");
+
+    QCOMPARE(line.requests,
+             QStringList{asSeen(servicePacket(0x99, QByteArray::fromHex("0039289000ff")))});
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:01:00"));
+    QCOMPARE(trimmed(resultLines(rig.window())),
+             (QStringList{kWriteBanner, "设置mac=00:39:28:90:00:FF", "增加值=1",
+                          "下个mac=00:39:28:90:01:00", "serial_query失败"}));
+}
+
+void tst_Provisioning::consecutiveUnitsGetConsecutiveAddresses()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:90:00:FE"));
+    rig.click("pushButton_wrmac");
+    QCOMPARE(rig.unit().mac(), QByteArray::fromHex("0039289000fe"));
+    rig.unit().serviceReturnCode = 0x06; // the next unit refuses: it keeps its address
+    rig.click("pushButton_wrmac");
+    QCOMPARE(rig.unit().mac(), QByteArray::fromHex("0039289000fe"));
+    QCOMPARE(trimmed(resultLines(rig.window())).last(),
+             QStringLiteral("设备返回错误：06 无效数据"));
+    rig.unit().serviceReturnCode = 0;
+    rig.click("pushButton_wrmac");
+
+    QCOMPARE(rig.requestsSeen(),
+             (QStringList{asSeen(servicePacket(0x99, QByteArray::fromHex("0039289000fe"))),
+                          asSeen(servicePacket(0x99, QByteArray::fromHex("0039289000ff"))),
+                          asSeen(servicePacket(0x99, QByteArray::fromHex("003928900100")))}));
+    QCOMPARE(rig.unit().mac(), QByteArray::fromHex("003928900100"));
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:01:01"));
+}
+
+void tst_Provisioning::factoryDefaults()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.unit().setMac(kMac);
+    rig.unit().module(1).lvdValue = 576;
+    rig.unit().module(3).windows[0] = 8;
+    rig.unit().module(0).remoteEnable = 0;
+    field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:90:00:01"));
+    rig.click("pushButton_deffac");
+
+    QCOMPARE(rig.requestsSeen(), QStringList{asSeen(servicePacket(0x97))});
+    QCOMPARE(rig.unit().factoryResets(), 1);
+    QCOMPARE(rig.unit().mac(), PduUnit::factoryMac());
+    const PduModule factory = PduUnit::factoryModule();
+    QCOMPARE(rig.unit().module(1).lvdValue, factory.lvdValue);
+    QCOMPARE(rig.unit().module(3).windows[0], factory.windows[0]);
+    QCOMPARE(rig.unit().module(0).remoteEnable, factory.remoteEnable);
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:00:01"));
+    QCOMPARE(trimmed(resultLines(rig.window())),
+             (QStringList{"---------恢复出厂默认-------------", "serial_query成功", "收到报文："}));
+}
+
+QTEST_MAIN(tst_Provisioning)
+#include "tst_provisioning.moc"
