@@ -1,15 +1,104 @@
 // The two message windows: log lines, clearing and saving.
 
+#include "serial/messagelog.h"
+
 #include "app/mainwindow.h"
+#include "protocol/hex.h"
 #include "ui_mainwindow.h"
 
-#include "serial/messagelog.h"
-QString sendLogLine(const QDateTime &, const QString &) { return {}; }
-QString receiveLogLine(const QDateTime &, const unsigned char *, int) { return {}; }
-void MainWindow::on_actionSave_triggered() {}
-void MainWindow::on_pushButtonClearDataRecieve_clicked() {}
-void MainWindow::on_pushButton_3_clicked() {}
-void MainWindow::on_textBrowser_customContextMenuRequested(const QPoint &) {}
-void MainWindow::on_textBrowser_val_customContextMenuRequested(const QPoint &) {}
-void MainWindow::appendResult(const QString &) {}
-void MainWindow::appendReceiveLog(const unsigned char *, int) {}
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace {
+
+QString logLine(const QDateTime &when, const char *direction, const QString &text)
+{
+    return QStringLiteral("<span style=\" color:red;\">[")
+           + when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) + QString::fromUtf8(direction)
+           + text + QStringLiteral("\n\r</span>");
+}
+
+// Writes through a temporary file that replaces the chosen one only when all
+// of it is on disk, so a failed save never leaves a truncated log behind.
+bool saveText(const QString &fileName, const QString &text, QString *errorText)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        *errorText = file.errorString();
+        return false;
+    }
+    QTextStream out(&file);
+    out << text;
+    out.flush();
+    // A write that failed on the way is remembered by the file: commit then
+    // refuses and removes the temporary file.
+    if (!file.commit()) {
+        *errorText = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString sendLogLine(const QDateTime &when, const QString &display)
+{
+    return logLine(when, "][发送]: ", display.toHtmlEscaped());
+}
+
+QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length)
+{
+    return logLine(when, "][接收]: ", hexReplyText(bytes, length));
+}
+
+void MainWindow::appendResult(const QString &line)
+{
+    ui->textBrowser_val->append(line);
+}
+
+void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
+{
+    ui->textBrowser->append(receiveLogLine(m_clock(), bytes, length));
+}
+
+void MainWindow::on_pushButtonClearDataRecieve_clicked()
+{
+    ui->textBrowser->clear();
+}
+
+void MainWindow::on_pushButton_3_clicked()
+{
+    ui->textBrowser_val->clear();
+}
+
+void MainWindow::on_textBrowser_customContextMenuRequested(const QPoint &)
+{
+    ui->textBrowser->clear();
+}
+
+void MainWindow::on_textBrowser_val_customContextMenuRequested(const QPoint &)
+{
+    ui->textBrowser_val->clear();
+}
+
+void MainWindow::on_actionSave_triggered()
+{
+    if (ui->textBrowser->toPlainText().isEmpty()) {
+        QMessageBox::information(
+            this, QStringLiteral("提示消息"),
+            QStringLiteral("貌似还没有数据! 您需要在发送编辑框中输入要发送的数据"));
+        return;
+    }
+    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("保存为"),
+                                                          QStringLiteral("未命名.txt"));
+    if (fileName.isEmpty())
+        return;
+    // Read again: reception may have added lines while the dialog was open.
+    QString errorText;
+    if (!saveText(fileName, ui->textBrowser->toPlainText(), &errorText))
+        QMessageBox::warning(
+            this, QStringLiteral("保存文件"),
+            QStringLiteral("打开文件 %1 失败, 无法保存\n%2").arg(fileName, errorText));
+}

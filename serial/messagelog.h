@@ -6,5 +6,7 @@
 #include <QString>
 
 // "<span style=\" color:red;\">[2026-12-07 10:00:00.123][发送]: 55 06 ...\n\r</span>"
+// The display text is escaped, so a console line holding "<" shows as typed.
 QString sendLogLine(const QDateTime &when, const QString &display);
+// The same shape with "][接收]: " and the bytes in lower-case hexadecimal.
 QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length);

@@ -3,6 +3,42 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::ReadSerialData() {}
-void MainWindow::on_pushButtonClearCounterRecieve_clicked() {}
-void MainWindow::on_pushButtonClearCounterSend_clicked() {}
+#include <QEventLoop>
+
+#include <cstring>
+
+void MainWindow::ReadSerialData()
+{
+    const QByteArray chunk = serialPort->readAll();
+    if (!chunk.isEmpty()) {
+        recvCount += chunk.size();
+        ui->lcdNumberRecieve->display(recvCount);
+        ui->statusbar->showMessage(QStringLiteral("成功读取%1字节数据").arg(chunk.size()));
+        // The buffer only fills up to its end; bytes past it are counted, not kept.
+        const int room = int(sizeof recvBuf) - recvLen;
+        const int taken = qMin(chunk.size(), room);
+        if (taken > 0) {
+            std::memcpy(recvBuf + recvLen, chunk.constData(), size_t(taken));
+            recvLen += taken;
+        }
+    }
+    recvFlag = 1;
+    // A wait sleeps until something arrives; this is that something.
+    if (m_waitLoop)
+        m_waitLoop->quit();
+}
+
+void MainWindow::on_pushButtonClearCounterRecieve_clicked()
+{
+    sendCount = 0;
+    ui->lcdNumberSend->display(sendCount);
+    recvCount = 0;
+    ui->lcdNumberRecieve->display(recvCount);
+}
+
+void MainWindow::on_pushButtonClearCounterSend_clicked()
+{
+    // The button sits beside the send display, so it clears the send count.
+    sendCount = 0;
+    ui->lcdNumberSend->display(sendCount);
+}

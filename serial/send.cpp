@@ -1,6 +1,51 @@
 // The one transmit routine.
 
 #include "app/mainwindow.h"
+#include "protocol/hex.h"
+#include "serial/messagelog.h"
 #include "ui_mainwindow.h"
 
-void MainWindow::SendData(int) {}
+#include <QLineEdit>
+#include <QMessageBox>
+
+void MainWindow::SendData(int n)
+{
+    // Line 0 is line 1 as the device operations address it.
+    auto *line = ui->groupBoxMessage->findChild<QLineEdit *>(
+        QStringLiteral("lineEditSend%1").arg(n == 0 ? 1 : n));
+    const QString text = line ? line->text() : QString();
+    if (text.isEmpty()) {
+        ui->statusbar->showMessage(QStringLiteral("消息%1内容为空！").arg(n));
+        return;
+    }
+
+    // The line is checked before the port, so a typing error is reported even
+    // when the port is closed.
+    const SendConversion converted = convertSendText(text, ui->checkBoxSend->isChecked());
+    if (!converted.ok) {
+        QMessageBox::information(this, QStringLiteral("提示消息"),
+                                 QStringLiteral("输入的数据格式有错误！"));
+        return;
+    }
+    if (!portUsable()) {
+        askToOpenPort(); // the user sends again once the port is open
+        return;
+    }
+
+    ui->textBrowser->append(sendLogLine(m_clock(), converted.display));
+    const qint64 accepted = serialPort->write(converted.bytes);
+    ui->textBrowser->setTextColor(Qt::red);
+    if (accepted > 0) {
+        sendCount += int(accepted);
+        ui->lcdNumberSend->display(sendCount);
+    }
+    if (accepted == converted.bytes.size())
+        ui->statusbar->showMessage(QStringLiteral("发送数据成功"));
+    else if (accepted < 0)
+        ui->statusbar->showMessage(
+            QStringLiteral("发送数据失败：%1").arg(serialPort->errorString()));
+    else
+        ui->statusbar->showMessage(QStringLiteral("发送数据失败：只发出%1字节，共%2字节")
+                                       .arg(accepted)
+                                       .arg(converted.bytes.size()));
+}

@@ -1,8 +1,74 @@
 // The reply wait and the plain delay.
 
+#include "serial/wait.h"
+
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "serial/wait.h"
-void DelayMs(int) {}
-void MainWindow::WaitForReply(int) {}
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+// Both waits sleep inside an event loop rather than polling it: a polling wait
+// keeps a processor core busy for its whole length, up to a second per request.
+// A precise timer wakes the loop at the next moment a decision is due, and
+// reception wakes it in between.
+
+void DelayMs(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    for (qint64 elapsed = clock.elapsed(); elapsed < ms; elapsed = clock.elapsed()) {
+        deadline.start(int(ms - elapsed));
+        loop.exec();
+    }
+}
+
+void MainWindow::WaitForReply(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastReception = 0; // elapsed time of the latest chunk; 0 = none yet
+
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // A wait started from inside another (re-entry through the event loop)
+    // takes over the wake-up and hands it back when it ends.
+    QEventLoop *const outerLoop = m_waitLoop;
+    m_waitLoop = &loop;
+
+    for (;;) {
+        const qint64 elapsed = clock.elapsed();
+        if (elapsed >= qint64(timeoutMs))
+            break;
+        if (recvFlag) {
+            recvFlag = 0;
+            lastReception = elapsed; // a chunk seen at 0 ms does not start the quiet rule
+        } else if (lastReception > 0 && elapsed - lastReception > kQuietGapMs) {
+            break;
+        }
+        // A complete reply needs no quiet gap to tell that it is over.
+        if (m_expected.protocol != ReplyKind::None) {
+            const ReplyState state = checkReply(m_expected, recvBuf, recvLen);
+            if (state == ReplyState::Answer || state == ReplyState::Exception)
+                break;
+        }
+
+        qint64 due = timeoutMs;
+        if (lastReception > 0)
+            due = qMin(due, lastReception + kQuietGapMs + 1);
+        deadline.start(int(due - elapsed));
+        loop.exec();
+    }
+
+    deadline.stop();
+    m_waitLoop = outerLoop;
+}
