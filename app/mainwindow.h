@@ -127,6 +127,8 @@ private:
 
     // ---- config/macwindow.cpp: the serial-number table
     bool loadMacTable();
+    void lookUpSerialNumber();
+    void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
 
     // ---- config/testtree.cpp: device list and tree
     void build_test_tree();
@@ -171,6 +173,8 @@ private:
     void reg_wr_multi(int entry, const unsigned char *data);
     void writeThreshold(const QString &fieldName, const QString &text, quint16 base);
     void writeWindowValue(const QString &fieldName, const QString &text, quint16 base);
+    int entryForWrite(quint16 base, const QString &what);
+    void reportWrite(int module, int entry, const ReplyVerdict &verdict);
 
     // ---- device/provisioning.cpp
     void serial_query(const unsigned char *data, int data_len, unsigned char *reply, int *reply_len);
