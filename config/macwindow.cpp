@@ -4,12 +4,12 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "serial/messagelog.h"
+
 #include "config/mactable.h"
 
 #include <QDebug>
 #include <QFile>
-#include <QScrollBar>
-#include <QTextCursor>
 
 bool MainWindow::loadMacTable()
 {
@@ -30,31 +30,9 @@ bool MainWindow::loadMacTable()
     return true;
 }
 
-// Text from the files is shown as it stands: append() would take a line that
-// happens to look like markup ("&lt;", "<b>") for HTML. One edit block also
-// keeps a table of many thousand rows quick to show.
 void MainWindow::appendTrafficLines(const QStringList &lines)
 {
-    if (lines.isEmpty())
-        return;
-    QTextBrowser *view = ui->textBrowser;
-    QScrollBar *bar = view->verticalScrollBar();
-    const bool followEnd = bar->value() >= bar->maximum();
-
-    QTextCursor cursor(view->document());
-    cursor.beginEditBlock();
-    cursor.movePosition(QTextCursor::End);
-    bool startNewBlock = !view->document()->isEmpty();
-    for (const QString &line : lines) {
-        if (startNewBlock)
-            cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-        cursor.insertText(line, QTextCharFormat());
-        startNewBlock = true;
-    }
-    cursor.endEditBlock();
-
-    if (followEnd)
-        bar->setValue(bar->maximum());
+    appendPlainLines(ui->textBrowser, lines);
 }
 
 void MainWindow::lookUpSerialNumber()

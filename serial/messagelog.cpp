@@ -9,6 +9,9 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QTextStream>
 
 namespace {
@@ -53,9 +56,32 @@ QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int le
     return logLine(when, "][接收]: ", hexReplyText(bytes, length));
 }
 
+void appendPlainLines(QTextEdit *view, const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return;
+    QScrollBar *bar = view->verticalScrollBar();
+    const bool followEnd = bar->value() >= bar->maximum();
+
+    QTextCursor cursor(view->document());
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    bool startNewBlock = !view->document()->isEmpty();
+    for (const QString &line : lines) {
+        if (startNewBlock)
+            cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        cursor.insertText(line, QTextCharFormat());
+        startNewBlock = true;
+    }
+    cursor.endEditBlock();
+
+    if (followEnd)
+        bar->setValue(bar->maximum());
+}
+
 void MainWindow::appendResult(const QString &line)
 {
-    ui->textBrowser_val->append(line);
+    appendPlainLines(ui->textBrowser_val, {line});
 }
 
 void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)

@@ -211,6 +211,10 @@ private slots:
         QTest::newRow("other letter case: not found")
             << "pdu01" << QStringList{"sn=pdu01 not find!!!", "sn=pdu01 not find!!!"}
             << "00:39:28:90:00:00";
+        // A scanned serial number is text, never markup in the result window.
+        QTest::newRow("markup-like serial number shown as typed")
+            << "<b>x&amp;" << QStringList{"sn=<b>x&amp; not find!!!", "sn=<b>x&amp; not find!!!"}
+            << "00:39:28:90:00:00";
     }
 
     void lookup()
