@@ -204,4 +204,5 @@ private:
     QEventLoop *m_waitLoop = nullptr;     // the wait that reception wakes
     ReplyKind m_expected;                 // what the running exchange waits for
     std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
+    QString m_macBlockEnd;                // the last address of a used-up block, once written
 };

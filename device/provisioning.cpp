@@ -65,6 +65,15 @@ void MainWindow::on_pushButton_wrmac_clicked()
         endOperation();
         return;
     }
+    // The field stays on the block's last address once it is written; a
+    // second press must not give that address to another unit.
+    const QString address = step.nextGroups.join(QString());
+    if (step.blockUsedUp && address.compare(m_macBlockEnd, Qt::CaseInsensitive) == 0) {
+        appendResult(QStringLiteral("本段MAC地址已用完，该地址已写入过，请输入新的MAC地址，未发送"));
+        endOperation();
+        return;
+    }
+    m_macBlockEnd = step.blockUsedUp ? address : QString();
     if (step.blockUsedUp)
         appendResult(QStringLiteral("本段MAC地址已用完，请输入新的MAC地址"));
     else
@@ -72,7 +81,7 @@ void MainWindow::on_pushButton_wrmac_clicked()
     // The field moves on before the packet goes out: a unit that takes the
     // address but never answers has it all the same, and the next unit on
     // the bench must not be given it again.
-    ui->lineEdit_wrmac->setText(step.nextGroups.join(QString()));
+    ui->lineEdit_wrmac->setText(address);
 
     get_dz_wr_pak(kCmdWriteMac, step.bytes, kMacBytes);
     unsigned char reply[kReplySize];

@@ -94,6 +94,7 @@ private slots:
     void readMacUnsoundReplies();
     void writeMac_data();
     void writeMac();
+    void blockEndWrittenOnce();
     void writeMacRefused_data();
     void writeMacRefused();
     void writeMacAdvancesWithoutReply();
@@ -235,6 +236,28 @@ void tst_Provisioning::writeMac()
     QCOMPARE(trimmed(resultLines(rig.window())),
              (QStringList{kWriteBanner, "设置mac=" + typed, "增加值=1", nextLine,
                           "serial_query成功", "收到报文："}));
+}
+
+// The last address of a block goes to one unit only: a second press with the
+// field still on it sends nothing; a new address typed in is written again.
+void tst_Provisioning::blockEndWrittenOnce()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:FF:FF:FF"));
+    rig.click("pushButton_wrmac");
+    QCOMPARE(rig.requestsSeen().size(), 1);
+
+    rig.clearRequests();
+    rig.click("pushButton_wrmac");
+    QVERIFY(rig.requestsSeen().isEmpty());
+    QCOMPARE(resultLines(rig.window()).last(),
+             QStringLiteral("本段MAC地址已用完，该地址已写入过，请输入新的MAC地址，未发送"));
+
+    field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:91:00:00"));
+    rig.click("pushButton_wrmac");
+    QCOMPARE(rig.requestsSeen().size(), 1);
+    QCOMPARE(rig.unit().mac(), QByteArray::fromHex("003928910000"));
 }
 
 void tst_Provisioning::writeMacRefused_data()
