@@ -1,6 +1,154 @@
-// Placeholder until its issue is built.
+// How a read reply becomes text: the only meaning the tool gives register contents.
+
 #include "device/decode.h"
+
 #include "config/devicelist.h"
-QString decodeReply(const DeviceEntry &, const unsigned char *, int) { return {}; }
-QString switchStateText(int) { return {}; }
-QString protectionFlagTexts(quint16) { return {}; }
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr quint16 kSwitchStateRegister = 0x0704;
+constexpr quint16 kProtectionFlagsRegister = 0x070F;
+constexpr int kWordBytes = 8; // the 64-bit word that integers and doubles are read through
+
+enum EntryType { Integer = 0, Double = 1, HexBytes = 3, StatusBits = 4, DateTime = 8 };
+
+QString indented(const char *text)
+{
+    return QStringLiteral("\n\t%1").arg(QString::fromUtf8(text));
+}
+
+// The data bytes right-aligned in a 64-bit word, first byte most significant.
+// Longer data keep their last eight bytes: the least significant end of the value.
+quint64 rightAligned(const unsigned char *data, int n)
+{
+    const int skip = n > kWordBytes ? n - kWordBytes : 0;
+    quint64 word = 0;
+    for (int i = skip; i < n; ++i)
+        word = (word << 8) | data[i];
+    return word;
+}
+
+// The value of the first register; only meaningful when both of its bytes arrived.
+int firstRegister(const unsigned char *data)
+{
+    return data[0] * 256 + data[1];
+}
+
+QString integerText(const DeviceEntry &entry, const unsigned char *data, int n)
+{
+    // The unit's values are at most two registers wide: the low 32 bits carry the sign.
+    const auto v = static_cast<qint32>(static_cast<quint32>(rightAligned(data, n)));
+    if (entry.xsws <= 0) {
+        QString text = QString::number(v);
+        if (entry.base == kSwitchStateRegister && n >= 2)
+            text += switchStateText(firstRegister(data));
+        return text;
+    }
+    // pow() saturates to infinity for absurd decimal places, which scales any value to 0.
+    double scaled = v / std::pow(10.0, entry.xsws);
+    if (scaled == 0.0)
+        scaled = 0.0; // no "-0" for a negative value scaled away to nothing
+    return QString::number(scaled, 'g', 5);
+}
+
+QString doubleText(const unsigned char *data, int n)
+{
+    const quint64 word = rightAligned(data, n);
+    double value;
+    static_assert(sizeof value == sizeof word, "an IEEE-754 double is 64 bits");
+    std::memcpy(&value, &word, sizeof value);
+    return QString::number(value, 'g', 4);
+}
+
+QString statusBitsText(const DeviceEntry &entry, const unsigned char *data, int n)
+{
+    if (n < 2)
+        return QString();
+    const auto w = static_cast<quint16>(firstRegister(data));
+    QString text = QStringLiteral("%1").arg(w, 16, 2, QLatin1Char('0'));
+    if (entry.base == kProtectionFlagsRegister)
+        text += protectionFlagTexts(w);
+    return text;
+}
+
+// Year, then month and day after "-", the hour after a blank, and every
+// further byte after ":" (the clock block ends with a zero byte: ":00").
+QString dateTimeText(const unsigned char *data, int n)
+{
+    if (n < 2)
+        return QString();
+    QString text = QString::number(firstRegister(data));
+    for (int i = 2; i < n; ++i) {
+        const QChar separator = i < 4    ? QLatin1Char('-')
+                                : i == 4 ? QLatin1Char(' ')
+                                         : QLatin1Char(':');
+        text += separator;
+        text += QStringLiteral("%1").arg(uint(data[i]), 2, 10, QLatin1Char('0'));
+    }
+    return text;
+}
+
+} // namespace
+
+QString decodeReply(const DeviceEntry &entry, const unsigned char *bytes, int available)
+{
+    // The byte count comes from the unit; never believe it beyond what arrived.
+    const int n = available > 0 ? qMin(int(bytes[0]), available - 1) : 0;
+    // With nothing available bytes may be null: no arithmetic on it then.
+    const unsigned char *data = n > 0 ? bytes + 1 : nullptr;
+
+    switch (entry.type) {
+    case Integer:
+        return integerText(entry, data, n);
+    case Double:
+        return doubleText(data, n);
+    case HexBytes:
+        return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(data), n).toHex())
+            .toUpper();
+    case StatusBits:
+        return statusBitsText(entry, data, n);
+    case DateTime:
+        return dateTimeText(data, n);
+    default:
+        return QString();
+    }
+}
+
+QString switchStateText(int value)
+{
+    static const char *const texts[] = {
+        "合闸",              // 0: closed
+        "远程分闸",          // 1: opened by remote command
+        "LVD 分闸,低压侦测", // 2: opened by low-voltage disconnect
+        "SOC 分闸",          // 3: opened on state of charge
+        "定时分闸",          // 4: opened by the timer
+        "本地手动分闸",      // 5: opened by hand at the unit
+    };
+    if (value < 0 || value >= int(sizeof texts / sizeof texts[0]))
+        return QString();
+    return indented(texts[value]);
+}
+
+QString protectionFlagTexts(quint16 w)
+{
+    static const char *const texts[] = {
+        "短路保护",     // bit 0
+        "过流保护",     // bit 1
+        "过压保护",     // bit 2
+        "过热保护",     // bit 3
+        "低压脱扣状态", // bit 4
+        "通讯中断",     // bit 5
+    };
+    QString text;
+    for (int bit = 0; bit < int(sizeof texts / sizeof texts[0]); ++bit) {
+        if (w & (1u << bit))
+            text += indented(texts[bit]);
+    }
+    return text;
+}
