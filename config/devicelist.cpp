@@ -21,6 +21,12 @@ QStringList load_device_list()
 {
     QStringList lines;
 
+    // Every load starts from the table's initial contents: entries the file
+    // does not reach must not keep a register from an earlier load, since the
+    // register lookup searches all of them.
+    for (DeviceEntry &entry : deviceTable)
+        entry = DeviceEntry{};
+
     const int listed = read_config_int(QStringLiteral("comm"), QStringLiteral("count"));
     // deviceCount bounds every walk over the table, so it never names more
     // entries than the table has.
@@ -39,7 +45,7 @@ QStringList load_device_list()
         // Only the low 16 bits make the register, whatever the text held.
         entry.base = quint16(entry.reg.toULongLong(&isHex, 16));
         if (!isHex) {
-            // The entries from here on keep what they held before.
+            // The entries from here on keep their initial contents.
             lines << entry.reg + QStringLiteral(":输入的数据格式有错误！");
             break;
         }

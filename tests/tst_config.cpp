@@ -231,6 +231,20 @@ private slots:
         load_device_list();
         QTEST(::findEntryByRegister(quint16(base)), "index");
     }
+
+    // The lookup searches all 50 entries, so a shorter list loaded later must
+    // not leave a register of the earlier one findable.
+    void reloadForgetsEarlierEntries()
+    {
+        writeConfig(QByteArray("[comm]\ncount=2\n") + section(0, "0704", "A", 0)
+                    + section(1, "080F", "D", 8, 4));
+        load_device_list();
+        QCOMPARE(::findEntryByRegister(0x080F), 1);
+        writeConfig(QByteArray("[comm]\ncount=1\n") + section(0, "0704", "A", 0));
+        load_device_list();
+        QCOMPARE(::findEntryByRegister(0x080F), -1);
+        QCOMPARE(deviceTable[1].reg, QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_Config)
