@@ -141,6 +141,9 @@ private:
     void onPortError(QSerialPort::SerialPortError error);
     void closePortAfterError();
 
+    // ---- serial/receive.cpp
+    void showReceiveCount();
+
     // ---- serial/send.cpp: the one transmit routine
     void SendData(int n);
 
@@ -202,6 +205,8 @@ private:
     bool m_busy = false;                  // one device operation at a time
     bool m_errorClosePending = false;     // a port error closes the port once
     QEventLoop *m_waitLoop = nullptr;     // the wait that reception wakes
+    int m_lastChunkSize = 0;              // for the status text of the last reception
+    bool m_receiveDisplayStale = false;   // counters not shown yet while a wait runs
     ReplyKind m_expected;                 // what the running exchange waits for
     std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
     QString m_macBlockEnd;                // the last address of a used-up block, once written

@@ -241,7 +241,8 @@ int main(int argc, char *argv[])
             return 1;
         }
         MainWindow w;
-        w.show();
+        if (!qEnvironmentVariableIsSet("BENCH_HIDDEN"))
+            w.show();
         if (!openOn(w, unit.port, baud)) {
             std::printf("cannot open %s\n", qPrintable(unit.port));
             return 1;

@@ -12,8 +12,14 @@ void MainWindow::ReadSerialData()
     const QByteArray chunk = serialPort->readAll();
     if (!chunk.isEmpty()) {
         recvCount += chunk.size();
-        ui->lcdNumberRecieve->display(recvCount);
-        ui->statusbar->showMessage(QStringLiteral("成功读取%1字节数据").arg(chunk.size()));
+        m_lastChunkSize = chunk.size();
+        // A reply often comes in several chunks a fraction of a millisecond
+        // apart; repainting the counters between them would hold the rest of
+        // the reply back. While a wait runs, the display catches up at its end.
+        if (m_waitLoop)
+            m_receiveDisplayStale = true;
+        else
+            showReceiveCount();
         // The buffer only fills up to its end; bytes past it are counted, not kept.
         const int room = int(sizeof recvBuf) - recvLen;
         const int taken = qMin(chunk.size(), room);
@@ -26,6 +32,13 @@ void MainWindow::ReadSerialData()
     // A wait sleeps until something arrives; this is that something.
     if (m_waitLoop)
         m_waitLoop->quit();
+}
+
+void MainWindow::showReceiveCount()
+{
+    m_receiveDisplayStale = false;
+    ui->lcdNumberRecieve->display(recvCount);
+    ui->statusbar->showMessage(QStringLiteral("成功读取%1字节数据").arg(m_lastChunkSize));
 }
 
 void MainWindow::on_pushButtonClearCounterRecieve_clicked()

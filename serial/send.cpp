@@ -32,8 +32,15 @@ void MainWindow::SendData(int n)
         return;
     }
 
-    ui->textBrowser->append(sendLogLine(m_clock(), converted.display));
+    // The bytes go to the driver first and the log line follows: the line
+    // carries the moment of sending, and the unit's turnaround starts while
+    // the traffic window is still drawing it. The port would otherwise hold
+    // the bytes until the event loop next turns.
+    const QDateTime sentAt = m_clock();
     const qint64 accepted = serialPort->write(converted.bytes);
+    if (accepted > 0)
+        serialPort->flush();
+    ui->textBrowser->append(sendLogLine(sentAt, converted.display));
     ui->textBrowser->setTextColor(Qt::red);
     if (accepted > 0) {
         sendCount += int(accepted);

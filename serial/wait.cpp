@@ -71,4 +71,6 @@ void MainWindow::WaitForReply(int timeoutMs)
 
     deadline.stop();
     m_waitLoop = outerLoop;
+    if (m_receiveDisplayStale && !m_waitLoop)
+        showReceiveCount();
 }

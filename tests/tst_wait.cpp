@@ -135,6 +135,12 @@ void tst_Wait::completeReplyEndsTheWaitEarly_data()
         << modbus(0x06) << hex("55 06 08 02 00 00 27 BF") << hex("55 06 08 02 00 00 27 BF AA");
     QTest::newRow("55 06 ... while 03 is awaited waits for quiet")
         << modbus(0x03) << hex("55 06 08 02 00 00 27 BE") << hex("55 06 08 02 00 00 27 BE AA");
+    ReplyKind service;
+    service.protocol = ReplyKind::Service;
+    QTest::newRow("service frame ends it at its carriage return")
+        << service << QByteArray("~21012A500000FDA4\r") << QByteArray("~21012A500000FDA4\r");
+    QTest::newRow("service frame with a bad checksum waits for quiet")
+        << service << QByteArray("~21012A500000FDA5\r") << QByteArray("~21012A500000FDA5\r\xAA");
     QTest::newRow("nothing awaited: 55 06 08 02 00 00 27 BE waits for quiet")
         << ReplyKind{} << hex("55 06 08 02 00 00 27 BE") << hex("55 06 08 02 00 00 27 BE AA");
 }

@@ -18,6 +18,7 @@
 #endif
 #ifdef Q_OS_LINUX
 #include <sys/inotify.h>
+#include <sys/timerfd.h>
 #endif
 
 namespace {
@@ -41,13 +42,80 @@ QByteArray defaultChatter()
 
 } // namespace
 
+// Qt's timers count whole milliseconds, while at 115200 baud a byte lasts 87
+// microseconds: rounding every wait up would make the unit look a millisecond
+// slower a request than the wire is. On Linux a timerfd wakes the event loop
+// to the microsecond; elsewhere a precise Qt timer does what it can.
+class SimLine::Pacer
+{
+public:
+    Pacer(SimLine *line, std::function<void()> onTimeout) : m_onTimeout(std::move(onTimeout))
+    {
+#ifdef Q_OS_LINUX
+        m_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (m_fd >= 0) {
+            m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, line);
+            QObject::connect(m_notifier, &QSocketNotifier::activated, line, [this] {
+                quint64 expirations = 0;
+                if (::read(m_fd, &expirations, sizeof expirations) > 0)
+                    m_onTimeout();
+            });
+            return;
+        }
+#endif
+        m_timer = new QTimer(line);
+        m_timer->setSingleShot(true);
+        m_timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(m_timer, &QTimer::timeout, line, [this] { m_onTimeout(); });
+    }
+    ~Pacer()
+    {
+#ifdef Q_OS_LINUX
+        if (m_fd >= 0)
+            ::close(m_fd);
+#endif
+    }
+
+    void startNs(qint64 ns)
+    {
+        ns = qMax<qint64>(ns, 1000); // zero would disarm a timerfd
+#ifdef Q_OS_LINUX
+        if (m_fd >= 0) {
+            itimerspec spec{};
+            spec.it_value.tv_sec = time_t(ns / 1000000000);
+            spec.it_value.tv_nsec = long(ns % 1000000000);
+            timerfd_settime(m_fd, 0, &spec, nullptr);
+            return;
+        }
+#endif
+        m_timer->start(int((ns + 999999) / 1000000));
+    }
+    void stop()
+    {
+#ifdef Q_OS_LINUX
+        if (m_fd >= 0) {
+            itimerspec spec{};
+            timerfd_settime(m_fd, 0, &spec, nullptr);
+            return;
+        }
+#endif
+        m_timer->stop();
+    }
+
+private:
+    std::function<void()> m_onTimeout;
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    QTimer *m_timer = nullptr;
+};
+
 SimLine::SimLine(Responder responder, Framer framer, QObject *parent)
     : QObject(parent)
     , m_pty(new PtyPair(this))
     , m_responder(std::move(responder))
     , m_framer(std::move(framer))
     , m_silenceTimer(new QTimer(this))
-    , m_pacer(new QTimer(this))
+    , m_pacer(std::make_unique<Pacer>(this, [this] { pump(); }))
     , m_chatterTimer(new QTimer(this))
 {
     m_clock.start();
@@ -55,11 +123,8 @@ SimLine::SimLine(Responder responder, Framer framer, QObject *parent)
     // silence and the pacing are both a few milliseconds, so they must be precise.
     m_silenceTimer->setSingleShot(true);
     m_silenceTimer->setTimerType(Qt::PreciseTimer);
-    m_pacer->setSingleShot(true);
-    m_pacer->setTimerType(Qt::PreciseTimer);
     m_chatterTimer->setTimerType(Qt::PreciseTimer);
     connect(m_silenceTimer, &QTimer::timeout, this, &SimLine::onSilence);
-    connect(m_pacer, &QTimer::timeout, this, &SimLine::pump);
     connect(m_chatterTimer, &QTimer::timeout, this, &SimLine::sendChatter);
     connect(m_pty, &PtyPair::bytesArrived, this, &SimLine::onBytes);
     watchToolOpens();
@@ -308,7 +373,7 @@ void SimLine::pump()
         if (m_segmentStartNs < 0)
             m_segmentStartNs = qMax(segment.notBeforeNs, m_lineFreeNs + segment.gapNs);
         if (now < m_segmentStartNs) {
-            m_pacer->start(int((m_segmentStartNs - now + 999999) / 1000000));
+            m_pacer->startNs(m_segmentStartNs - now);
             return;
         }
         if (segment.hangUp) {
@@ -324,7 +389,7 @@ void SimLine::pump()
                 unread = 0;
 #endif
             if (unread > 0 && now < m_hangUpDueNs) {
-                m_pacer->start(kHangUpDrainCheckMs);
+                m_pacer->startNs(qint64(kHangUpDrainCheckMs) * 1000000);
                 return;
             }
             hangUp();
@@ -343,7 +408,7 @@ void SimLine::pump()
         }
         if (m_segmentWritten < size) {
             const qint64 nextNs = m_segmentStartNs + (m_segmentWritten + 1) * perByteNs;
-            m_pacer->start(int(qMax<qint64>(1, (nextNs - now + 999999) / 1000000)));
+            m_pacer->startNs(nextNs - now);
             return;
         }
         // A gap counts from when the bytes really left, not from when they should have.

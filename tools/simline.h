@@ -13,6 +13,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 
 class PtyPair;
 class QSocketNotifier;
@@ -108,7 +109,8 @@ private:
     QElapsedTimer m_clock;
     qint64 m_pendingSinceNs = 0; // when the first pending byte started on the line
     QTimer *m_silenceTimer = nullptr;
-    QTimer *m_pacer = nullptr;
+    class Pacer;
+    std::unique_ptr<Pacer> m_pacer;
     QTimer *m_chatterTimer = nullptr;
     std::deque<Segment> m_queue;
     qint64 m_segmentStartNs = -1; // when the front stretch's first bit starts
