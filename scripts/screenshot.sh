@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Draws the main window, as it opens on the sample config.ini and mac.csv of
-# examples/, into docs/screenshot.png on the offscreen platform: no display
-# needed. Configures and builds feederbench-snapshot first when needed.
+# Draws the main window on the sample config.ini and mac.csv of examples/,
+# after a read test of every entry against a simulated unit, into
+# docs/screenshot.png on the offscreen platform: no display needed. Configures and builds feederbench-snapshot first when needed.
 #   bash scripts/screenshot.sh [output.png]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,4 +21,4 @@ fi
 cmake --build "$build" --target feederbench-snapshot
 
 mkdir -p "$(dirname "$output")"
-QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --workdir "$root/examples" "$output"
+QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --poll --workdir "$root/examples" "$output"

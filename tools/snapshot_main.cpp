@@ -7,8 +7,15 @@
 // picture shows the test tree and the table of whatever folder --workdir names.
 
 #include "app/mainwindow.h"
+#include "tools/pduunit.h"
+#include "tools/simline.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTreeWidget>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
@@ -44,13 +51,55 @@ void settle(int ms)
     loop.exec();
 }
 
-// The steps the command line asks for, in the order they run. None yet: the
-// plain picture is the window as it opens. A step that opens a simulated unit
-// and runs a poll belongs here, behind an option added in main().
-QVector<Preparation> preparationsFor(const QCommandLineParser &args)
+// The simulated unit the --poll picture talks to: module 1 opened by the
+// low-voltage disconnect, with its flags showing why.
+class SnapshotUnit : public QObject
 {
-    Q_UNUSED(args)
-    return {};
+public:
+    explicit SnapshotUnit(QObject *parent)
+        : QObject(parent)
+        , line([this](const QByteArray &request) { return unit.handleFrame(request); },
+               &PduUnit::requestLength, this)
+    {
+        unit.module(1).switchState = 2;
+        unit.module(1).protectionFlags = 0x0011;
+    }
+    PduUnit unit;
+    SimLine line;
+};
+
+// Opens the window's port on a simulated unit, picks module 1, ticks the
+// whole tree and runs the read test, as an engineer would.
+bool pollSimulatedUnit(MainWindow &window, QObject &stage)
+{
+    auto *sim = new SnapshotUnit(&stage);
+    if (!sim->line.isOpen()) {
+        std::fprintf(stderr, "feederbench-snapshot: no pseudo-terminal for the simulated unit\n");
+        return false;
+    }
+    window.findChild<QComboBox *>(QStringLiteral("comboBoxPort"))->setEditText(sim->line.portPath());
+    window.findChild<QAction *>(QStringLiteral("actionConnect"))->trigger();
+    if (!window.findChild<QSerialPort *>()->isOpen()) {
+        std::fprintf(stderr, "feederbench-snapshot: cannot open %s\n", qPrintable(sim->line.portPath()));
+        return false;
+    }
+    auto *module = window.findChild<QComboBox *>(QStringLiteral("comboBox_md"));
+    module->setCurrentIndex(module->findText(QStringLiteral("1")));
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    if (tree->topLevelItemCount() > 0)
+        tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    window.findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_rdmac"))->click();
+    return true;
+}
+
+// The steps the command line asks for, in the order they run.
+QVector<Preparation> preparationsFor(const QCommandLineParser &args, const QCommandLineOption &poll)
+{
+    QVector<Preparation> steps;
+    if (args.isSet(poll))
+        steps << pollSimulatedUnit;
+    return steps;
 }
 
 } // namespace
@@ -75,6 +124,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Folder holding config.ini and mac.csv (default: the current one)."),
         QStringLiteral("dir"));
     args.addOption(workDir);
+    const QCommandLineOption poll(
+        QStringLiteral("poll"),
+        QStringLiteral("Before the shot, open a simulated unit, tick every entry of the tree and "
+                       "read them from module 1, then read the unit's MAC address."));
+    args.addOption(poll);
     args.addPositionalArgument(QStringLiteral("output"), QStringLiteral("The PNG file to write."));
     args.process(app);
 
@@ -95,7 +149,7 @@ int main(int argc, char *argv[])
     window.resize(kWidthPx, kHeightPx);
     settle(kSettleMs);
 
-    for (const Preparation &prepare : preparationsFor(args)) {
+    for (const Preparation &prepare : preparationsFor(args, poll)) {
         if (!prepare(window, stage))
             return 1;
         settle(kSettleMs);
