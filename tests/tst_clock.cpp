@@ -1,36 +1,15 @@
 // Setting a module's clock from the computer's: the computer's clock is
 // fixed by the test, the 17-byte request and the unit's clock are checked.
 #include "config/devicelist.h"
+#include "support/testdata.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 
 #include <QLineEdit>
 #include <QtTest>
 
-#include <algorithm>
 
 namespace {
-
-// CRC-16/MODBUS as the Modbus-RTU standard publishes it, kept apart from the
-// program's own routine so that the frames below are checked independently.
-quint16 referenceCrc(const QByteArray &bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
-QString withCrc(const QString &hex)
-{
-    QByteArray frame = QByteArray::fromHex(hex.toLatin1());
-    const quint16 crc = referenceCrc(frame);
-    frame.append(char(crc & 0xFF)).append(char(crc >> 8));
-    return QString::fromLatin1(frame.toHex(' ').toUpper());
-}
 
 // A device list with the switch state only: no clock entry.
 const QByteArray kConfigWithoutClock
@@ -46,25 +25,10 @@ class tst_Clock : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
-    void referenceCrcMatchesPublishedValues();
     void setsTheClock_data();
     void setsTheClock();
     void withoutClockEntryNothingIsSent();
 };
-
-// The device table is loaded once per run of the program; here every test
-// starts a window, so each one starts from the table a fresh run has.
-void tst_Clock::init()
-{
-    std::fill(std::begin(deviceTable), std::end(deviceTable), DeviceEntry());
-}
-
-void tst_Clock::referenceCrcMatchesPublishedValues()
-{
-    QCOMPARE(referenceCrc("123456789"), quint16(0x4B37));
-    QCOMPARE(withCrc("55 06 08 02 00 00"), QStringLiteral("55 06 08 02 00 00 27 BE"));
-}
 
 void tst_Clock::setsTheClock_data()
 {

@@ -2,11 +2,11 @@
 
 #include "config/devicelist.h"
 #include "config/settings.h"
+#include "support/testdata.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -18,17 +18,6 @@ QString entryText(const DeviceEntry &e)
              QString::number(e.type), QString::number(e.regnum), QString::number(e.xsws));
 }
 
-// A [devNN] section with its five keys.
-QByteArray section(int index, const char *reg, const char *des, int type, int regnum = 1,
-                   int xsws = 0)
-{
-    return QStringLiteral("[dev%1]\nreg=%2\ndes=%3\ntype=%4\nregnum=%5\nxsws=%6\n")
-        .arg(index, 2, 10, QLatin1Char('0'))
-        .arg(QString::fromUtf8(reg), QString::fromUtf8(des), QString::number(type),
-             QString::number(regnum), QString::number(xsws))
-        .toUtf8();
-}
-
 const QString kEmptyEntry = QStringLiteral("|0000||0|0|0");
 
 } // namespace
@@ -38,40 +27,23 @@ class tst_Config : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_startDir;
+    std::unique_ptr<ScratchDir> m_dir;
 
     // Writes config.ini into the working directory; a null content leaves it absent.
     void writeConfig(const QByteArray &content)
     {
-        if (content.isNull())
-            return;
-        QFile file(QStringLiteral("config.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        if (!content.isNull())
+            QVERIFY(m_dir->write(QStringLiteral("config.ini"), content));
     }
 
 private slots:
-    void initTestCase() { m_startDir = QDir::currentPath(); }
-
-    // Every case gets a fresh directory (a fresh path also keeps QSettings'
-    // cache of parsed files out of the way) and an untouched table.
     void init()
     {
-        m_dir = new QTemporaryDir;
+        m_dir = std::make_unique<ScratchDir>();
         QVERIFY(m_dir->isValid());
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-        for (DeviceEntry &e : deviceTable)
-            e = DeviceEntry{};
-        deviceCount = 0;
     }
 
-    void cleanup()
-    {
-        QDir::setCurrent(m_startDir);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void cleanup() { m_dir.reset(); }
 
     void readValue_data()
     {
@@ -142,11 +114,11 @@ private slots:
             << QStringList{kEmptyEntry, kEmptyEntry};
 
         QTest::newRow("one group header and four readable entries")
-            << QByteArray("[comm]\ncount=5\n") + section(0, "0", "Module data", 10, 0)
-                   + section(1, "0704", "Switch state", 0)
-                   + section(2, "070F", "Protection flags", 4)
-                   + section(3, "0805", "Low-voltage cut-off", 0, 1, 1)
-                   + section(4, "080F", "Device time", 8, 4)
+            << QByteArray("[comm]\ncount=5\n") + iniSection(0, "0", "Module data", 10, 0)
+                   + iniSection(1, "0704", "Switch state", 0)
+                   + iniSection(2, "070F", "Protection flags", 4)
+                   + iniSection(3, "0805", "Low-voltage cut-off", 0, 1, 1)
+                   + iniSection(4, "080F", "Device time", 8, 4)
             << 5 << QStringList{}
             << QStringList{"0|0000|Module data|10|0|0", "0704|0704|Switch state|0|1|0",
                            "070F|070F|Protection flags|4|1|0",
@@ -154,9 +126,9 @@ private slots:
                            kEmptyEntry};
 
         QTest::newRow("bad reg stops the load; later entries keep their contents")
-            << QByteArray("[comm]\ncount=4\n") + section(0, "0", "G", 10, 0)
-                   + section(1, "0704", "A", 0) + section(2, "07G4", "B", 0)
-                   + section(3, "0805", "C", 0)
+            << QByteArray("[comm]\ncount=4\n") + iniSection(0, "0", "G", 10, 0)
+                   + iniSection(1, "0704", "A", 0) + iniSection(2, "07G4", "B", 0)
+                   + iniSection(3, "0805", "C", 0)
             << 4 << QStringList{"07G4:输入的数据格式有错误！"}
             << QStringList{"0|0000|G|10|0|0", "0704|0704|A|0|1|0", "07G4|0000||0|0|0", kEmptyEntry};
 
@@ -165,26 +137,26 @@ private slots:
             << QStringList{"0805|0805||10|10|10"};
 
         QTest::newRow("only the low 16 bits of reg make the register")
-            << QByteArray("[comm]\ncount=1\n") + section(0, "1F0704", "X", 0) << 1 << QStringList{}
+            << QByteArray("[comm]\ncount=1\n") + iniSection(0, "1F0704", "X", 0) << 1 << QStringList{}
             << QStringList{"1F0704|0704|X|0|1|0"};
 
         QTest::newRow("count 0: nothing loaded")
-            << QByteArray("[comm]\ncount=0\n") + section(0, "0704", "A", 0) << 0 << QStringList{}
+            << QByteArray("[comm]\ncount=0\n") + iniSection(0, "0704", "A", 0) << 0 << QStringList{}
             << QStringList{kEmptyEntry};
 
         QTest::newRow("negative count: nothing loaded")
-            << QByteArray("[comm]\ncount=-7\n") + section(0, "0704", "A", 0) << 0 << QStringList{}
+            << QByteArray("[comm]\ncount=-7\n") + iniSection(0, "0704", "A", 0) << 0 << QStringList{}
             << QStringList{kEmptyEntry};
 
         QByteArray sixty("[comm]\ncount=60\n");
         for (int i = 0; i < 60; ++i)
-            sixty += section(i, "0704", QByteArray::number(i).constData(), 0);
+            sixty += iniSection(i, "0704", QByteArray::number(i).constData(), 0);
         QTest::newRow("count above 50: the first 50, the rest ignored and said so")
             << sixty << 50 << QStringList{"设备列表的条目数60超过上限50，dev50及以后的条目已忽略"}
             << QStringList{"0704|0704|0|0|1|0"};
 
         QTest::newRow("huge count: table bounded, stops at the first missing reg")
-            << QByteArray("[comm]\ncount=2147483647\n") + section(0, "0704", "A", 0) << 50
+            << QByteArray("[comm]\ncount=2147483647\n") + iniSection(0, "0704", "A", 0) << 50
             << QStringList{"设备列表的条目数2147483647超过上限50，dev50及以后的条目已忽略",
                            ":输入的数据格式有错误！"}
             << QStringList{"0704|0704|A|0|1|0", kEmptyEntry};
@@ -206,7 +178,7 @@ private slots:
     {
         QByteArray ini("[comm]\ncount=60\n");
         for (int i = 0; i < 60; ++i)
-            ini += section(i, QByteArray::number(0x0700 + i, 16).constData(), "x", 0);
+            ini += iniSection(i, QByteArray::number(0x0700 + i, 16).constData(), "x", 0);
         writeConfig(ini);
         load_device_list();
         QCOMPARE(entryText(deviceTable[kDeviceTableSize - 1]), QStringLiteral("731|0731|x|0|1|0"));
@@ -225,9 +197,9 @@ private slots:
     void findEntryByRegister()
     {
         QFETCH(int, base);
-        writeConfig(QByteArray("[comm]\ncount=4\n") + section(0, "0704", "A", 0)
-                    + section(1, "0805", "B", 0) + section(2, "0805", "C", 0)
-                    + section(3, "080F", "D", 8, 4));
+        writeConfig(QByteArray("[comm]\ncount=4\n") + iniSection(0, "0704", "A", 0)
+                    + iniSection(1, "0805", "B", 0) + iniSection(2, "0805", "C", 0)
+                    + iniSection(3, "080F", "D", 8, 4));
         load_device_list();
         QTEST(::findEntryByRegister(quint16(base)), "index");
     }
@@ -236,11 +208,11 @@ private slots:
     // not leave a register of the earlier one findable.
     void reloadForgetsEarlierEntries()
     {
-        writeConfig(QByteArray("[comm]\ncount=2\n") + section(0, "0704", "A", 0)
-                    + section(1, "080F", "D", 8, 4));
+        writeConfig(QByteArray("[comm]\ncount=2\n") + iniSection(0, "0704", "A", 0)
+                    + iniSection(1, "080F", "D", 8, 4));
         load_device_list();
         QCOMPARE(::findEntryByRegister(0x080F), 1);
-        writeConfig(QByteArray("[comm]\ncount=1\n") + section(0, "0704", "A", 0));
+        writeConfig(QByteArray("[comm]\ncount=1\n") + iniSection(0, "0704", "A", 0));
         load_device_list();
         QCOMPARE(::findEntryByRegister(0x080F), -1);
         QCOMPARE(deviceTable[1].reg, QString());

@@ -3,17 +3,18 @@
 
 #include "config/devicelist.h"
 #include "config/mactable.h"
+#include "support/testdata.h"
 #include "support/windowdriver.h"
 
 #include <QBuffer>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -32,35 +33,21 @@ class tst_MacTable : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_startDir;
+    std::unique_ptr<ScratchDir> m_dir;
 
     void writeFile(const QString &name, const QByteArray &content)
     {
-        QFile file(name);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        QVERIFY(m_dir->write(name, content));
     }
 
 private slots:
-    void initTestCase() { m_startDir = QDir::currentPath(); }
-
     void init()
     {
-        m_dir = new QTemporaryDir;
+        m_dir = std::make_unique<ScratchDir>();
         QVERIFY(m_dir->isValid());
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-        for (DeviceEntry &e : deviceTable)
-            e = DeviceEntry{};
-        deviceCount = 0;
     }
 
-    void cleanup()
-    {
-        QDir::setCurrent(m_startDir);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void cleanup() { m_dir.reset(); }
 
     void readRows_data()
     {

@@ -9,7 +9,6 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -107,7 +106,6 @@ class tst_Polling : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void decodesEachType_data();
     void decodesEachType();
     void separatorsForFullGroupsOnly_data();
@@ -121,12 +119,6 @@ private slots:
     void clockReplyInPieces();
     void secondOperationRefusedDuringPoll();
 };
-
-// The device table is the process's; each window here stands for a fresh start.
-void tst_Polling::init()
-{
-    std::fill(std::begin(deviceTable), std::end(deviceTable), DeviceEntry());
-}
 
 // One group with one entry, ticked and polled on module 0.
 void tst_Polling::decodesEachType_data()

@@ -2,16 +2,17 @@
 // context menu, in a real window.
 
 #include "config/devicelist.h"
+#include "support/testdata.h"
 #include "support/windowdriver.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QFile>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -95,38 +96,23 @@ class tst_TestTree : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_startDir;
+    std::unique_ptr<ScratchDir> m_dir;
 
     void writeFile(const QString &name, const QByteArray &content)
     {
-        QFile file(name);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        QVERIFY(m_dir->write(name, content));
     }
 
 private slots:
-    void initTestCase() { m_startDir = QDir::currentPath(); }
-
-    // The table is a global that every window of this process loads into.
     void init()
     {
-        m_dir = new QTemporaryDir;
+        m_dir = std::make_unique<ScratchDir>();
         QVERIFY(m_dir->isValid());
-        QVERIFY(QDir::setCurrent(m_dir->path()));
         // An empty table leaves the traffic window to the tree's own lines.
         writeFile(QStringLiteral("mac.csv"), QByteArray());
-        for (DeviceEntry &e : deviceTable)
-            e = DeviceEntry{};
-        deviceCount = 0;
     }
 
-    void cleanup()
-    {
-        QDir::setCurrent(m_startDir);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void cleanup() { m_dir.reset(); }
 
     void treeShape_data()
     {
@@ -197,9 +183,7 @@ private slots:
     // The sample list holds every register the tool reads, under four headers.
     void exampleConfigTree()
     {
-        const QString source = qEnvironmentVariable("FEEDERBENCH_SOURCE_DIR");
-        QVERIFY2(!source.isEmpty(), "FEEDERBENCH_SOURCE_DIR not set");
-        QVERIFY(QFile::copy(source + QStringLiteral("/examples/config.ini"),
+        QVERIFY(QFile::copy(sourceDir() + QStringLiteral("/examples/config.ini"),
                             QStringLiteral("config.ini")));
 
         MainWindow w;

@@ -2,45 +2,15 @@
 // window's buttons: the frames on the line, the lines in the result window
 // and the unit's registers afterwards.
 #include "config/devicelist.h"
+#include "support/testdata.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 
 #include <QLineEdit>
 #include <QtTest>
 
-#include <algorithm>
 
 namespace {
-
-// CRC-16/MODBUS as the Modbus-RTU standard publishes it, kept apart from the
-// program's own routine so that the frames below are checked independently.
-quint16 referenceCrc(const QByteArray &bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
-
-// "55 06 18 05 02 40" -> the same with its CRC, as requestsSeen() shows frames.
-QString withCrc(const char *hex)
-{
-    QByteArray frame = QByteArray::fromHex(hex);
-    const quint16 crc = referenceCrc(frame);
-    frame.append(char(crc & 0xFF)).append(char(crc >> 8));
-    return QString::fromLatin1(frame.toHex(' ').toUpper());
-}
-
-QStringList framesWithCrc(const QStringList &hex)
-{
-    QStringList frames;
-    for (const QString &h : hex)
-        frames << withCrc(h.toLatin1().constData());
-    return frames;
-}
 
 // The registers this file writes, as a config.ini lists them; thresholds with
 // the given decimal places, and without the registers named in missing.
@@ -82,7 +52,6 @@ class tst_Thresholds : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
     void referenceCrcMatchesPublishedValues();
     void thresholds_data();
     void thresholds();
@@ -91,13 +60,6 @@ private slots:
     void timeWindows_data();
     void timeWindows();
 };
-
-// The device table is loaded once per run of the program; here every test
-// starts a window, so each one starts from the table a fresh run has.
-void tst_Thresholds::init()
-{
-    std::fill(std::begin(deviceTable), std::end(deviceTable), DeviceEntry());
-}
 
 void tst_Thresholds::referenceCrcMatchesPublishedValues()
 {

@@ -5,6 +5,7 @@
 // operation tests.
 
 #include "app/mainwindow.h"
+#include "support/testdata.h"
 #include "tools/pduunit.h"
 #include "tools/simline.h"
 
@@ -19,8 +20,7 @@ struct UnitOnLine
     UnitOnLine()
         : line([this](const QByteArray &request) { return unit.handleFrame(request); },
                &PduUnit::requestLength)
-    {
-    }
+    {}
 };
 
 // A window in a working directory that holds the sample config.ini and
@@ -46,8 +46,7 @@ public:
     void click(const char *buttonName);
 
 private:
-    QString m_oldDir;
-    QString m_dir;
+    ScratchDir m_dir; // first in, last out: the window's files live here
     std::unique_ptr<UnitOnLine> m_unit;
     std::unique_ptr<MainWindow> m_window;
     QStringList m_requests;

@@ -1,6 +1,5 @@
 #include "support/windowdriver.h"
 
-
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>

@@ -1,0 +1,66 @@
+#include "support/testdata.h"
+
+#include <QDir>
+#include <QFile>
+
+ScratchDir::ScratchDir()
+    : m_previous(QDir::currentPath())
+{
+    m_entered = m_dir.isValid() && QDir::setCurrent(m_dir.path());
+}
+
+ScratchDir::~ScratchDir()
+{
+    QDir::setCurrent(m_previous);
+}
+
+bool ScratchDir::write(const QString &name, const QByteArray &content) const
+{
+    QFile file(m_dir.filePath(name));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(content) == content.size();
+}
+
+QString sourceDir()
+{
+    const QString fromEnvironment = qEnvironmentVariable("FEEDERBENCH_SOURCE_DIR");
+    return fromEnvironment.isEmpty() ? QStringLiteral(FEEDERBENCH_SOURCE_DIR_DEFAULT)
+                                     : fromEnvironment;
+}
+
+QByteArray iniSection(int index, const QByteArray &reg, const QByteArray &des, int type, int regnum,
+                      int xsws)
+{
+    return QStringLiteral("[dev%1]\nreg=%2\ndes=%3\ntype=%4\nregnum=%5\nxsws=%6\n")
+        .arg(index, 2, 10, QLatin1Char('0'))
+        .arg(QString::fromUtf8(reg), QString::fromUtf8(des), QString::number(type),
+             QString::number(regnum), QString::number(xsws))
+        .toUtf8();
+}
+
+quint16 referenceCrc(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (char c : bytes) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+QString withCrc(const QString &hex)
+{
+    QByteArray frame = QByteArray::fromHex(hex.toLatin1());
+    const quint16 crc = referenceCrc(frame);
+    frame.append(char(crc & 0xFF)).append(char(crc >> 8));
+    return QString::fromLatin1(frame.toHex(' ').toUpper());
+}
+
+QStringList framesWithCrc(const QStringList &hex)
+{
+    QStringList frames;
+    for (const QString &h : hex)
+        frames << withCrc(h);
+    return frames;
+}
