@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr quint8 kReadHoldingRegisters = 0x03;
 constexpr quint16 kClockRegister = 0x080F;
 constexpr int kEntryTypeInteger = 0;
 constexpr int kEntryTypeDateTime = 8;
@@ -78,7 +77,7 @@ void MainWindow::readEntry(int entry)
     const int length = make_read_frame(readFrame, kBusAddress,
                                        moduleRegister(moduleNumber(), e.base), quint16(e.regnum));
     const ReplyVerdict verdict = exchangeRequest(
-        readFrame, length, ReplyKind{ReplyKind::Modbus, kBusAddress, kReadHoldingRegisters});
+        readFrame, length, ReplyKind::modbus(kReadHoldingRegisters));
     if (verdict.ok())
         appendResult(e.des + QLatin1Char(':') + decode_reply(entry, recvBuf + 2));
     else

@@ -94,9 +94,7 @@ void MainWindow::on_pushButton_wrmac_clicked()
 void MainWindow::serial_query(const unsigned char *data, int data_len, unsigned char *reply,
                               int *reply_len)
 {
-    ReplyKind kind;
-    kind.protocol = ReplyKind::Service;
-    exchangeRequest(data, data_len, kind);
+    exchangeRequest(data, data_len, ReplyKind::service());
     if (recvLen <= 5) {
         appendResult(QStringLiteral("serial_query失败"));
         return;

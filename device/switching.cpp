@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr quint8 kWriteSingleRegister = 0x06;
 // Spaces out the requests when a command runs over all modules.
 constexpr int kSwitchPauseMs = 20;
 
@@ -155,7 +154,7 @@ void MainWindow::switchModule(int command)
     const int length
         = make_write_single_frame(kBusAddress, moduleRegister(module, c.base), c.value);
     const ReplyVerdict verdict = exchangeRequest(
-        requestFrame, length, ReplyKind{ReplyKind::Modbus, kBusAddress, kWriteSingleRegister});
+        requestFrame, length, ReplyKind::modbus(kWriteSingleRegister));
     if (verdict.ok())
         appendResult(QString::fromUtf8(c.success).arg(module));
     else

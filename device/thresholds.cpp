@@ -16,8 +16,6 @@ constexpr quint16 kWindow1HourRegister = 0x0808; // hour, minute of windows 1 to
 constexpr quint16 kWindow2HourRegister = 0x080A;
 constexpr quint16 kWindow3HourRegister = 0x080C;
 
-constexpr quint8 kWriteSingle = 0x06;
-constexpr quint8 kWriteMultiple = 0x10;
 constexpr quint16 kClockRegisterCount = 4;
 constexpr int kClockBlockBytes = 8;
 
@@ -143,10 +141,8 @@ void MainWindow::reg_wr(int entry, quint16 value)
     const int module = moduleNumber();
     const quint16 address = moduleRegister(module, deviceTable[entry].base);
     const int length = make_write_single_frame(kBusAddress, address, value);
-    ReplyKind kind;
-    kind.protocol = ReplyKind::Modbus;
-    kind.function = kWriteSingle;
-    reportWrite(module, entry, exchangeRequest(requestFrame, length, kind));
+    reportWrite(module, entry,
+                exchangeRequest(requestFrame, length, ReplyKind::modbus(kWriteSingleRegister)));
 }
 
 void MainWindow::reg_wr_multi(int entry, const unsigned char *data)
@@ -155,10 +151,8 @@ void MainWindow::reg_wr_multi(int entry, const unsigned char *data)
     const quint16 address = moduleRegister(module, deviceTable[entry].base);
     const int length
         = make_write_multi_frame(kBusAddress, address, kClockRegisterCount, kClockBlockBytes, data);
-    ReplyKind kind;
-    kind.protocol = ReplyKind::Modbus;
-    kind.function = kWriteMultiple;
-    reportWrite(module, entry, exchangeRequest(requestFrame, length, kind));
+    reportWrite(module, entry,
+                exchangeRequest(requestFrame, length, ReplyKind::modbus(kWriteMultipleRegisters)));
 }
 
 void MainWindow::reportWrite(int module, int entry, const ReplyVerdict &verdict)

@@ -88,7 +88,7 @@ quint16 moduleRegister(int module, quint16 base)
 int make_read_frame(unsigned char *frame, quint8 address, quint16 start, quint16 count)
 {
     frame[0] = address;
-    frame[1] = 0x03;
+    frame[1] = kReadHoldingRegisters;
     putWord(frame + 2, start);
     putWord(frame + 4, count);
     return appendCrc(frame, 6);
@@ -97,7 +97,7 @@ int make_read_frame(unsigned char *frame, quint8 address, quint16 start, quint16
 int make_write_single_frame(quint8 address, quint16 reg, quint16 value)
 {
     requestFrame[0] = address;
-    requestFrame[1] = 0x06;
+    requestFrame[1] = kWriteSingleRegister;
     putWord(requestFrame + 2, reg);
     putWord(requestFrame + 4, value);
     return appendCrc(requestFrame, 6);
@@ -111,7 +111,7 @@ int make_write_multi_frame(quint8 address, quint16 start, quint16 count, int n,
     if (n < 0 || n > kMaxMultiDataBytes)
         return 0;
     requestFrame[0] = address;
-    requestFrame[1] = 0x10;
+    requestFrame[1] = kWriteMultipleRegisters;
     putWord(requestFrame + 2, start);
     putWord(requestFrame + 4, count);
     requestFrame[6] = quint8(n);

@@ -8,6 +8,9 @@
 #include <QtGlobal>
 
 constexpr quint8 kBusAddress = 0x55;        // every module answers at bus address 85
+constexpr quint8 kReadHoldingRegisters = 0x03;
+constexpr quint8 kWriteSingleRegister = 0x06;
+constexpr quint8 kWriteMultipleRegisters = 0x10;
 constexpr int kFrameBufferSize = 256;
 constexpr int kMaxMultiDataBytes = 246;     // 9 + 246 = 255 bytes, the most one CRC run covers
 
@@ -45,6 +48,11 @@ struct ReplyKind
     Protocol protocol = None;
     quint8 address = kBusAddress;
     quint8 function = 0;
+
+    // The unit's reply to a request of this function code.
+    static ReplyKind modbus(quint8 function) { return {Modbus, kBusAddress, function}; }
+    // A "~" service packet.
+    static ReplyKind service() { return {Service, kBusAddress, 0}; }
 };
 
 ReplyState checkModbusReply(const unsigned char *bytes, int length, quint8 address,

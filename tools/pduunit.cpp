@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr quint8 kReadHolding = 0x03;
-constexpr quint8 kWriteSingle = 0x06;
-constexpr quint8 kWriteMultiple = 0x10;
 
 constexpr quint8 kIllegalFunction = 0x01;
 constexpr quint8 kIllegalDataAddress = 0x02;
@@ -134,7 +131,7 @@ Outcome readHoldingRegisters(const PduModule &m, const unsigned char *frame, int
 
     Outcome outcome;
     outcome.pdu.reserve(2 + 2 * count);
-    outcome.pdu.append(char(kReadHolding));
+    outcome.pdu.append(char(kReadHoldingRegisters));
     outcome.pdu.append(char(2 * count));
     for (int i = 0; i < count; ++i) {
         quint16 value = 0;
@@ -383,13 +380,13 @@ QByteArray PduUnit::handleModbus(const QByteArray &frame)
     } else {
         PduModule &m = module(number);
         switch (function) {
-        case kReadHolding:
+        case kReadHoldingRegisters:
             outcome = readHoldingRegisters(m, bytes, length, wallTime(m, m_now()));
             break;
-        case kWriteSingle:
+        case kWriteSingleRegister:
             outcome = writeSingleRegister(m, bytes, length);
             break;
-        case kWriteMultiple:
+        case kWriteMultipleRegisters:
             outcome = writeClock(m, bytes, length, m_now());
             break;
         default:
