@@ -5,6 +5,8 @@
 // is their place below), each run under a banner naming the file that holds it;
 // the plain members follow, grouped the same way.
 
+#include "protocol/modbus.h"
+
 #include <QDateTime>
 #include <QMainWindow>
 #include <QSerialPort>
@@ -12,8 +14,6 @@
 #include <QStringList>
 
 #include <functional>
-
-#include "protocol/modbus.h"
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -38,85 +38,85 @@ public:
 
 private slots:
     // ---- app/mainwindow.cpp: leaving the program
-    void on_actionExit_triggered();                     // 0
+    void on_actionExit_triggered(); // 0
 
     // ---- serial/port.cpp: open and close; serial/messagelog.cpp: save
-    void on_actionConnect_triggered();                  // 1  serial/port.cpp
-    void on_actionClose_triggered();                    // 2  serial/port.cpp
-    void on_actionSave_triggered();                     // 3  serial/messagelog.cpp
-    void on_actionRefresh_triggered();                  // 4  serial/port.cpp
+    void on_actionConnect_triggered(); // 1  serial/port.cpp
+    void on_actionClose_triggered();   // 2  serial/port.cpp
+    void on_actionSave_triggered();    // 3  serial/messagelog.cpp
+    void on_actionRefresh_triggered(); // 4  serial/port.cpp
 
     // ---- serial/receive.cpp, serial/messagelog.cpp, serial/sendpanel.cpp: console
-    void on_pushButtonClearCounterRecieve_clicked();    // 5  serial/receive.cpp
-    void on_pushButtonClearDataRecieve_clicked();       // 6  serial/messagelog.cpp
-    void on_pushButtonClearCounterSend_clicked();       // 7  serial/receive.cpp
-    void on_pushButtonClearDataSend_clicked();          // 8  serial/sendpanel.cpp
-    void on_checkBoxPoll_clicked(bool checked);         // 9  serial/sendpanel.cpp
-    void ReadSerialData();                              // 10 serial/receive.cpp
-    void CycleSendData();                               // 11 serial/sendpanel.cpp
-    void SingleSendData();                              // 12 serial/sendpanel.cpp
+    void on_pushButtonClearCounterRecieve_clicked(); // 5  serial/receive.cpp
+    void on_pushButtonClearDataRecieve_clicked();    // 6  serial/messagelog.cpp
+    void on_pushButtonClearCounterSend_clicked();    // 7  serial/receive.cpp
+    void on_pushButtonClearDataSend_clicked();       // 8  serial/sendpanel.cpp
+    void on_checkBoxPoll_clicked(bool checked);      // 9  serial/sendpanel.cpp
+    void ReadSerialData();                           // 10 serial/receive.cpp
+    void CycleSendData();                            // 11 serial/sendpanel.cpp
+    void SingleSendData();                           // 12 serial/sendpanel.cpp
 
     // ---- config/testtree.cpp: the test tree and its context menu
-    void slotMenuPopup(const QPoint &pos);              // 13
-    void slotMenuPopup_all();                           // 14
-    void slotMenuPopup_no();                            // 15
-    void ItemCheckChanged(QTreeWidgetItem *item, int column); // 16
-    void on_treeWidget_clicked(const QModelIndex &index);     // 17
+    void slotMenuPopup(const QPoint &pos);                            // 13
+    void slotMenuPopup_all();                                         // 14
+    void slotMenuPopup_no();                                          // 15
+    void ItemCheckChanged(QTreeWidgetItem *item, int column);         // 16
+    void on_treeWidget_clicked(const QModelIndex &index);             // 17
     void on_treeWidget_customContextMenuRequested(const QPoint &pos); // 18
 
     // ---- device/polling.cpp: read test of the ticked items
-    void on_pushButton_clicked();                       // 19
+    void on_pushButton_clicked(); // 19
 
     // ---- serial/sendpanel.cpp, serial/messagelog.cpp
-    void on_pushButtonSend1_clicked();                  // 20 serial/sendpanel.cpp
-    void on_pushButton_3_clicked();                     // 21 serial/messagelog.cpp
+    void on_pushButtonSend1_clicked(); // 20 serial/sendpanel.cpp
+    void on_pushButton_3_clicked();    // 21 serial/messagelog.cpp
 
     // ---- device/switching.cpp: breaker and enables of one module
-    void on_pushButton_4_clicked();                     // 22 close
-    void on_pushButton_5_clicked();                     // 23 open
-    void on_pushButton_6_clicked();                     // 24 remote control on
-    void on_pushButton_7_clicked();                     // 25 remote control off
-    void on_pushButton_8_clicked();                     // 26 low-voltage disconnect on
-    void on_pushButton_9_clicked();                     // 27 low-voltage disconnect off
-    void on_pushButton_10_clicked();                    // 28 time-period control on
-    void on_pushButton_11_clicked();                    // 29 time-period control off
+    void on_pushButton_4_clicked();  // 22 close
+    void on_pushButton_5_clicked();  // 23 open
+    void on_pushButton_6_clicked();  // 24 remote control on
+    void on_pushButton_7_clicked();  // 25 remote control off
+    void on_pushButton_8_clicked();  // 26 low-voltage disconnect on
+    void on_pushButton_9_clicked();  // 27 low-voltage disconnect off
+    void on_pushButton_10_clicked(); // 28 time-period control on
+    void on_pushButton_11_clicked(); // 29 time-period control off
 
     // ---- device/thresholds.cpp: thresholds and time windows
-    void on_pushButton_yzsz_clicked();                  // 30
-    void on_pushButton_sd1_clicked();                   // 31
-    void on_pushButton_sd2_clicked();                   // 32
-    void on_pushButton_sd3_clicked();                   // 33
+    void on_pushButton_yzsz_clicked(); // 30
+    void on_pushButton_sd1_clicked();  // 31
+    void on_pushButton_sd2_clicked();  // 32
+    void on_pushButton_sd3_clicked();  // 33
 
     // ---- device/clock.cpp: the module's clock
-    void on_pushButton_datatime_clicked();              // 34
+    void on_pushButton_datatime_clicked(); // 34
 
     // ---- serial/messagelog.cpp: right-click clears
     void on_textBrowser_customContextMenuRequested(const QPoint &pos);     // 35
     void on_textBrowser_val_customContextMenuRequested(const QPoint &pos); // 36
 
     // ---- device/provisioning.cpp: MAC address
-    void on_pushButton_rdmac_clicked();                 // 37
-    void on_pushButton_wrmac_clicked();                 // 38
+    void on_pushButton_rdmac_clicked(); // 37
+    void on_pushButton_wrmac_clicked(); // 38
 
     // ---- device/switching.cpp: all modules in turn
-    void on_pushButton_alloff_clicked();                // 39
-    void on_pushButton_allon_clicked();                 // 40
+    void on_pushButton_alloff_clicked(); // 39
+    void on_pushButton_allon_clicked();  // 40
 
     // ---- device/provisioning.cpp: factory defaults
-    void on_pushButton_deffac_clicked();                // 41
+    void on_pushButton_deffac_clicked(); // 41
 
     // ---- device/switching.cpp: remote control on all modules
-    void on_pushButton_rm_ctrl_on_clicked();            // 42
-    void on_pushButton_rm_ctrl_off_clicked();           // 43
+    void on_pushButton_rm_ctrl_on_clicked();  // 42
+    void on_pushButton_rm_ctrl_off_clicked(); // 43
 
     // ---- config/macwindow.cpp: serial-number lookup
-    void on_lineEdit_returnPressed();                   // 44 (no such field; never reached)
-    void on_lineEdit_sn_returnPressed();                // 45
-    void on_lineEdit_sn_editingFinished();              // 46
+    void on_lineEdit_returnPressed();      // 44 (no such field; never reached)
+    void on_lineEdit_sn_returnPressed();   // 45
+    void on_lineEdit_sn_editingFinished(); // 46
 
     // ---- device/polling.cpp: the clock and single registers on demand
-    void on_pushButton_2_clicked();                     // 47
-    void reg_rd(ushort reg);                            // 48
+    void on_pushButton_2_clicked(); // 47
+    void reg_rd(ushort reg);        // 48
 
 private:
     friend struct MainWindowProbe; // tests look at the receive state through this
@@ -158,6 +158,28 @@ private:
     ReplyVerdict exchangeRequest(const unsigned char *frame, int length, ReplyKind kind);
     bool beginOperation();
     void endOperation();
+    // One device operation at a time: held for the whole of a slot's work,
+    // released however the slot ends. False when another operation runs.
+    class Operation
+    {
+    public:
+        explicit Operation(MainWindow *window)
+            : m_window(window)
+            , m_held(window->beginOperation())
+        {}
+        ~Operation()
+        {
+            if (m_held)
+                m_window->endOperation();
+        }
+        Operation(const Operation &) = delete;
+        Operation &operator=(const Operation &) = delete;
+        explicit operator bool() const { return m_held; }
+
+    private:
+        MainWindow *m_window;
+        bool m_held;
+    };
     QString failureText(const ReplyVerdict &verdict, const QString &noReplyText) const;
 
     // ---- device/polling.cpp
@@ -180,7 +202,8 @@ private:
     void reportWrite(int module, int entry, const ReplyVerdict &verdict);
 
     // ---- device/provisioning.cpp
-    void serial_query(const unsigned char *data, int data_len, unsigned char *reply, int *reply_len);
+    void serial_query(const unsigned char *data, int data_len, unsigned char *reply,
+                      int *reply_len);
     QByteArray showServiceReply(const unsigned char *reply, int n);
 
     // Members of the window, in their declared order.
@@ -202,12 +225,12 @@ private:
     int macCount;
 
     // Beyond the window's own members.
-    bool m_busy = false;                  // one device operation at a time
-    bool m_errorClosePending = false;     // a port error closes the port once
-    QEventLoop *m_waitLoop = nullptr;     // the wait that reception wakes
-    int m_lastChunkSize = 0;              // for the status text of the last reception
-    bool m_receiveDisplayStale = false;   // counters not shown yet while a wait runs
-    ReplyKind m_expected;                 // what the running exchange waits for
-    std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
-    QString m_macBlockEnd;                // the last address of a used-up block, once written
+    bool m_busy = false;                // one device operation at a time
+    bool m_errorClosePending = false;   // a port error closes the port once
+    QEventLoop *m_waitLoop = nullptr;   // the wait that reception wakes
+    int m_lastChunkSize = 0;            // for the status text of the last reception
+    bool m_receiveDisplayStale = false; // counters not shown yet while a wait runs
+    ReplyKind m_expected;               // what the running exchange waits for
+    std::function<QDateTime()> m_clock; // the computer's clock; tests inject one
+    QString m_macBlockEnd;              // the last address of a used-up block, once written
 };

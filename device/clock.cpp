@@ -11,7 +11,8 @@ constexpr quint16 kClockRegister = 0x080F;
 
 void MainWindow::on_pushButton_datatime_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     appendResult(QStringLiteral("-------写电脑时间到设备---------"));
     // The field shows what is written: it is filled from the clock first and
@@ -21,7 +22,6 @@ void MainWindow::on_pushButton_datatime_clicked()
     if (!parseClockText(ui->lineEdit_datetime->text(), &t)) {
         appendResult(
             QStringLiteral("电脑时间“%1”无法识别，未写入").arg(ui->lineEdit_datetime->text()));
-        endOperation();
         return;
     }
     appendResult(QStringLiteral("==>本地电脑时间: %1-%2-%3 %4:%5:%6")
@@ -37,5 +37,4 @@ void MainWindow::on_pushButton_datatime_clicked()
         clockBlock(t, block);
         reg_wr_multi(entry, block);
     }
-    endOperation();
 }

@@ -23,10 +23,10 @@ QString separatorLine()
 
 void MainWindow::on_pushButton_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     poll_item(treeWidget->invisibleRootItem());
-    endOperation();
 }
 
 void MainWindow::on_pushButton_2_clicked()
@@ -38,7 +38,8 @@ void MainWindow::on_pushButton_2_clicked()
 // and covers the whole read.
 void MainWindow::reg_rd(ushort reg)
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     const int entry = findEntryByRegister(reg);
     if (entry < 0) {
@@ -49,7 +50,6 @@ void MainWindow::reg_rd(ushort reg)
     } else {
         readEntry(entry);
     }
-    endOperation();
 }
 
 // Check states are read as the walk reaches each item: the engineer may tick

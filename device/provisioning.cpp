@@ -23,7 +23,8 @@ constexpr int kMacBytes = 6;
 
 void MainWindow::on_pushButton_rdmac_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     // Emptied first: whatever the last unit answered must not pass for this one's.
     ui->lineEdit_rdmac->clear();
@@ -34,12 +35,12 @@ void MainWindow::on_pushButton_rdmac_clicked()
     serial_query(send_buf, send_len, reply, &n);
     const QByteArray mac = showServiceReply(reply, n);
     ui->lineEdit_rdmac->setText(QString::fromLatin1(mac.toHex()));
-    endOperation();
 }
 
 void MainWindow::on_pushButton_deffac_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     get_dz_wr_pak(kCmdFactoryDefaults, nullptr, 0);
     appendResult(QStringLiteral("---------恢复出厂默认-------------"));
@@ -47,12 +48,12 @@ void MainWindow::on_pushButton_deffac_clicked()
     int n = 0;
     serial_query(send_buf, send_len, reply, &n);
     showServiceReply(reply, n);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_wrmac_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     appendResult(QStringLiteral("---------设置mac-------------"));
     const QString typed = ui->lineEdit_wrmac->text();
@@ -62,7 +63,6 @@ void MainWindow::on_pushButton_wrmac_clicked()
     const MacStep step = macAdvance(typed, kMacStep);
     if (!step.valid) {
         appendResult(QStringLiteral("MAC地址每组须为两位十六进制数，未发送"));
-        endOperation();
         return;
     }
     // The field stays on the block's last address once it is written; a
@@ -70,7 +70,6 @@ void MainWindow::on_pushButton_wrmac_clicked()
     const QString address = step.nextGroups.join(QString());
     if (step.blockUsedUp && address.compare(m_macBlockEnd, Qt::CaseInsensitive) == 0) {
         appendResult(QStringLiteral("本段MAC地址已用完，该地址已写入过，请输入新的MAC地址，未发送"));
-        endOperation();
         return;
     }
     m_macBlockEnd = step.blockUsedUp ? address : QString();
@@ -88,7 +87,6 @@ void MainWindow::on_pushButton_wrmac_clicked()
     int n = 0;
     serial_query(send_buf, send_len, reply, &n);
     showServiceReply(reply, n);
-    endOperation();
 }
 
 void MainWindow::serial_query(const unsigned char *data, int data_len, unsigned char *reply,

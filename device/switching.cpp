@@ -53,98 +53,98 @@ const SwitchCommand kSwitchCommands[] = {
 
 void MainWindow::on_pushButton_4_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(Close);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_5_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(Open);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_6_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(RemoteOn);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_7_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(RemoteOff);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_8_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(DisconnectOn);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_9_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(DisconnectOff);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_10_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(TimeControlOn);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_11_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchModule(TimeControlOff);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_allon_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchAllModules(Close);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_alloff_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchAllModules(Open);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_rm_ctrl_on_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchAllModules(RemoteOn);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_rm_ctrl_off_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     switchAllModules(RemoteOff);
-    endOperation();
 }
 
 void MainWindow::switchModule(int command)

@@ -39,44 +39,44 @@ QString thresholdLimitText(int xsws)
 
 void MainWindow::on_pushButton_yzsz_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     // Each field is read only after the write before it has finished.
     writeThreshold(QStringLiteral("低压脱离值"), ui->lineEdit_dytlz->text(),
                    kLowVoltageCutRegister);
     writeThreshold(QStringLiteral("脱离恢复值"), ui->lineEdit_dytlhfz->text(), kReconnectRegister);
     writeThreshold(QStringLiteral("过流阈值"), ui->lineEdit_glyz->text(), kOverCurrentRegister);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_sd1_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     writeWindowValue(QStringLiteral("时段1小时"), ui->lineEdit_sd1hh->text(), kWindow1HourRegister);
     writeWindowValue(QStringLiteral("时段1分钟"), ui->lineEdit_sd1mm->text(),
                      kWindow1HourRegister + 1);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_sd2_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     writeWindowValue(QStringLiteral("时段2小时"), ui->lineEdit_sd2hh->text(), kWindow2HourRegister);
     writeWindowValue(QStringLiteral("时段2分钟"), ui->lineEdit_sd2mm->text(),
                      kWindow2HourRegister + 1);
-    endOperation();
 }
 
 void MainWindow::on_pushButton_sd3_clicked()
 {
-    if (!beginOperation())
+    const Operation operation(this);
+    if (!operation)
         return;
     writeWindowValue(QStringLiteral("时段3小时"), ui->lineEdit_sd3hh->text(), kWindow3HourRegister);
     writeWindowValue(QStringLiteral("时段3分钟"), ui->lineEdit_sd3mm->text(),
                      kWindow3HourRegister + 1);
-    endOperation();
 }
 
 // A register the device list does not name cannot be addressed; saying so
