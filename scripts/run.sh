@@ -11,10 +11,12 @@ bash "$root/scripts/setup.sh" "$build"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     cat >&2 <<'TXT'
+没有图形显示：FeederBench 是桌面程序，需要在图形界面中运行。
 No display: FeederBench is a desktop program and needs one.
-Run this from a desktop session, or give it a virtual display, e.g.:
+请在桌面会话中运行，或使用虚拟显示 / Run it from a desktop session, or give it a virtual display:
     sudo apt-get install -y xvfb && xvfb-run -a bash scripts/run.sh
-(For a look without any display, bash scripts/screenshot.sh draws the window into docs/screenshot.png.)
+不需要显示也能看窗口 / For a look without any display:
+    bash scripts/screenshot.sh    # 生成 docs/screenshot.png
 TXT
     exit 1
 fi
@@ -35,10 +37,11 @@ done
 port="$(head -n1 "$work/pdu-sim.port")"
 
 cat <<TXT
-The simulated unit is listening on $port (also reachable as $link).
-In FeederBench type this into 串口号 (port):  $port
-then press 打开串口 (9600 baud, 8 data bits, no parity, 1 stop bit).
-The simulator's request/reply log: $work/pdu-sim.log
+模拟配电单元已在串口 $port 上运行（也可用 $link）。
+在 FeederBench 的“串口号”中输入：  $port
+然后点“打开串口”（9600，8位，无校验，1位停止位）。
+模拟器的收发记录：$work/pdu-sim.log
+(The simulated unit listens on $port; type it into 串口号 and press 打开串口.)
 TXT
 
 cd "$work"
