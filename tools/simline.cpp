@@ -81,10 +81,10 @@ public:
         ns = qMax<qint64>(ns, 1000); // zero would disarm a timerfd
 #ifdef Q_OS_LINUX
         if (m_fd >= 0) {
-            itimerspec spec{};
-            spec.it_value.tv_sec = time_t(ns / 1000000000);
-            spec.it_value.tv_nsec = long(ns % 1000000000);
-            timerfd_settime(m_fd, 0, &spec, nullptr);
+            itimerspec deadline{};
+            deadline.it_value.tv_sec = time_t(ns / 1000000000);
+            deadline.it_value.tv_nsec = long(ns % 1000000000);
+            timerfd_settime(m_fd, 0, &deadline, nullptr);
             return;
         }
 #endif
@@ -94,8 +94,8 @@ public:
     {
 #ifdef Q_OS_LINUX
         if (m_fd >= 0) {
-            itimerspec spec{};
-            timerfd_settime(m_fd, 0, &spec, nullptr);
+            itimerspec disarmed{};
+            timerfd_settime(m_fd, 0, &disarmed, nullptr);
             return;
         }
 #endif
