@@ -29,6 +29,8 @@ MainWindow::MainWindow(QWidget *parent)
       m_clock([] { return QDateTime::currentDateTime(); })
 {
     ui->setupUi(this);
+    m_trafficQueue.setView(ui->textBrowser);
+    m_resultQueue.setView(ui->textBrowser_val);
     setMinimumSize(1400, 900);
     ui->groupBoxMessage->setVisible(false);
     ui->groupBox_3->setVisible(false);
@@ -48,6 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
     recvLen = 0;
     recvFlag = 0;
     connectSendPanel();
+    m_trafficQueue.flush(); // the lines of the start-up stand there from the first paint
 }
 
 MainWindow::~MainWindow()

@@ -6,6 +6,7 @@
 // the plain members follow, grouped the same way.
 
 #include "protocol/modbus.h"
+#include "serial/messagelog.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -232,5 +233,7 @@ private:
     bool m_receiveDisplayStale = false; // counters not shown yet while a wait runs
     ReplyKind m_expected;               // what the running exchange waits for
     std::function<QDateTime()> m_clock; // the computer's clock; tests inject one
+    LogQueue m_trafficQueue;              // lines on their way to textBrowser
+    LogQueue m_resultQueue;               // and to textBrowser_val
     QString m_macBlockEnd;              // the last address of a used-up block, once written
 };

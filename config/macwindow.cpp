@@ -32,7 +32,7 @@ bool MainWindow::loadMacTable()
 
 void MainWindow::appendTrafficLines(const QStringList &lines)
 {
-    appendPlainLines(ui->textBrowser, lines);
+    m_trafficQueue.addPlain(lines);
 }
 
 void MainWindow::lookUpSerialNumber()

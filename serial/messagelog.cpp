@@ -13,6 +13,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 
@@ -79,38 +80,82 @@ void appendPlainLines(QTextEdit *view, const QStringList &lines)
         bar->setValue(bar->maximum());
 }
 
+void LogQueue::setView(QTextEdit *view)
+{
+    m_view = view;
+    m_timer = new QTimer(view);
+    m_timer->setSingleShot(true);
+    m_timer->setInterval(kLogRefreshMs);
+    QObject::connect(m_timer, &QTimer::timeout, view, [this] { flush(); });
+}
+
+void LogQueue::add(const QString &line, bool html)
+{
+    if (m_lines.isEmpty())
+        m_timer->start();
+    m_lines.append({line, html});
+}
+
+void LogQueue::addPlain(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        add(line, false);
+}
+
+void LogQueue::flush()
+{
+    m_timer->stop();
+    const QVector<QPair<QString, bool>> lines = std::move(m_lines);
+    m_lines.clear();
+    QStringList plain;
+    for (const auto &line : lines) {
+        if (!line.second) {
+            plain << line.first;
+            continue;
+        }
+        appendPlainLines(m_view, plain);
+        plain.clear();
+        m_view->append(line.first);
+    }
+    appendPlainLines(m_view, plain);
+}
+
 void MainWindow::appendResult(const QString &line)
 {
-    appendPlainLines(ui->textBrowser_val, {line});
+    m_resultQueue.addPlain(line);
 }
 
 void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
 {
-    ui->textBrowser->append(receiveLogLine(m_clock(), bytes, length));
+    m_trafficQueue.addHtml(receiveLogLine(m_clock(), bytes, length));
 }
 
+// Clearing takes what still waits with it: those lines came before the click.
 void MainWindow::on_pushButtonClearDataRecieve_clicked()
 {
+    m_trafficQueue.discard();
     ui->textBrowser->clear();
 }
 
 void MainWindow::on_pushButton_3_clicked()
 {
+    m_resultQueue.discard();
     ui->textBrowser_val->clear();
 }
 
 void MainWindow::on_textBrowser_customContextMenuRequested(const QPoint &)
 {
-    ui->textBrowser->clear();
+    on_pushButtonClearDataRecieve_clicked();
 }
 
 void MainWindow::on_textBrowser_val_customContextMenuRequested(const QPoint &)
 {
-    ui->textBrowser_val->clear();
+    on_pushButton_3_clicked();
 }
 
 void MainWindow::on_actionSave_triggered()
 {
+    m_trafficQueue.flush();
     if (ui->textBrowser->toPlainText().isEmpty()) {
         QMessageBox::information(
             this, QStringLiteral("提示消息"),
@@ -122,6 +167,7 @@ void MainWindow::on_actionSave_triggered()
     if (fileName.isEmpty())
         return;
     // Read again: reception may have added lines while the dialog was open.
+    m_trafficQueue.flush();
     QString errorText;
     if (!saveText(fileName, ui->textBrowser->toPlainText(), &errorText))
         QMessageBox::warning(

@@ -5,8 +5,10 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 class QTextEdit;
+class QTimer;
 
 // "<span style=\" color:red;\">[2026-12-07 10:00:00.123][发送]: 55 06 ...\n\r</span>"
 // The display text is escaped, so a console line holding "<" shows as typed.
@@ -19,3 +21,31 @@ QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int le
 // would take a line that happens to look like markup ("<b>", "&lt;") for HTML.
 // The view keeps following the end if it was there.
 void appendPlainLines(QTextEdit *view, const QStringList &lines);
+
+// Lines waiting for one of the message windows. Laying out and drawing a
+// line in a visible window takes longer than a whole reply at 115200 baud,
+// and Qt finishes a layout on timers of its own that may fall in the middle
+// of the next reply. So the windows take their lines in batches, at most
+// every kLogRefreshMs: the engineer sees no difference, and the line is never
+// held back by its own log. Order is kept: every line of a window goes
+// through its queue. Nothing is dropped.
+constexpr int kLogRefreshMs = 50;
+
+class LogQueue
+{
+public:
+    void setView(QTextEdit *view); // once, before the first line
+
+    void addHtml(const QString &line) { add(line, true); }
+    void addPlain(const QString &line) { add(line, false); }
+    void addPlain(const QStringList &lines);
+    void flush(); // appends what waits, now
+    void discard() { m_lines.clear(); }
+
+private:
+    void add(const QString &line, bool html);
+
+    QTextEdit *m_view = nullptr;
+    QTimer *m_timer = nullptr;             // owned by the view
+    QVector<QPair<QString, bool>> m_lines; // text, is HTML
+};

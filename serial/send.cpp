@@ -40,7 +40,7 @@ void MainWindow::SendData(int n)
     const qint64 accepted = serialPort->write(converted.bytes);
     if (accepted > 0)
         serialPort->flush();
-    ui->textBrowser->append(sendLogLine(sentAt, converted.display));
+    m_trafficQueue.addHtml(sendLogLine(sentAt, converted.display));
     ui->textBrowser->setTextColor(Qt::red);
     if (accepted > 0) {
         sendCount += int(accepted);

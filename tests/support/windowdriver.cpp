@@ -9,11 +9,19 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include <memory>
+#include <vector>
+
 SeenBox *answerNextMessageBox(QMessageBox::StandardButton button)
 {
-    // The box runs its own event loop; a repeating timer finds it there.
-    auto *seen = new SeenBox;
-    auto *timer = new QTimer;
+    // The record outlives the test function that reads it; the list owns it
+    // until the process ends, so nothing is lost that a leak check would flag.
+    static std::vector<std::unique_ptr<SeenBox>> records;
+    records.push_back(std::make_unique<SeenBox>());
+    SeenBox *seen = records.back().get();
+    // The box runs its own event loop; a repeating timer finds it there. A box
+    // that never comes leaves the timer to the application, which deletes it.
+    auto *timer = new QTimer(qApp);
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, seen, button] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -30,7 +38,7 @@ SeenBox *answerNextMessageBox(QMessageBox::StandardButton button)
         timer->deleteLater();
     });
     timer->start();
-    return seen; // small and per test: left to the process's end
+    return seen;
 }
 
 QSerialPort *windowPort(MainWindow &window)
@@ -62,11 +70,13 @@ static QStringList linesOf(QTextBrowser *browser)
 
 QStringList trafficLines(MainWindow &window)
 {
+    MainWindowProbe::flushLogs(window);
     return linesOf(widget<QTextBrowser>(window, "textBrowser"));
 }
 
 QStringList resultLines(MainWindow &window)
 {
+    MainWindowProbe::flushLogs(window);
     return linesOf(widget<QTextBrowser>(window, "textBrowser_val"));
 }
 

@@ -74,4 +74,10 @@ struct MainWindowProbe
         w.m_clock = [fixed] { return fixed; };
     }
     static bool busy(const MainWindow &w) { return w.m_busy; }
+    // The message windows take their lines in batches; a test looks at once.
+    static void flushLogs(MainWindow &w)
+    {
+        w.m_trafficQueue.flush();
+        w.m_resultQueue.flush();
+    }
 };
