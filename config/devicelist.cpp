@@ -27,6 +27,14 @@ QStringList load_device_list()
     for (DeviceEntry &entry : deviceTable)
         entry = DeviceEntry{};
 
+    // The settings are read as UTF-8. Names saved in another encoding show as
+    // replacement characters, and a GBK character whose second byte is 5C
+    // reads as a backslash that joins the next line to the name, so the key
+    // on that line is lost without a trace: the engineer has to know.
+    if (!config_file_is_utf8())
+        lines << QStringLiteral("config.ini不是UTF-8编码：名称会显示为乱码，后面的键也可能读错，"
+                                "请将文件另存为UTF-8");
+
     const int listed = read_config_int(QStringLiteral("comm"), QStringLiteral("count"));
     // deviceCount bounds every walk over the table, so it never names more
     // entries than the table has.

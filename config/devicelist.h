@@ -25,9 +25,10 @@ extern DeviceEntry deviceTable[kDeviceTableSize];
 extern int deviceCount;
 
 // Loads deviceCount and the entries from config.ini in the working directory.
-// Returns the lines to show in the traffic window (format errors, surplus
-// entries ignored). A "reg" that is not hexadecimal stops the load there: that
-// entry gets only its reg text and register 0, later entries keep their contents.
+// Returns the lines to show in the traffic window (a file not in UTF-8, format
+// errors, surplus entries ignored). A "reg" that is not hexadecimal stops the
+// load there: that entry gets only its reg text and register 0, later entries
+// keep their contents.
 QStringList load_device_list();
 
 // The first of all 50 entries whose base register is base, or -1.

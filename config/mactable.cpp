@@ -4,6 +4,17 @@
 
 #include <QTextStream>
 
+namespace {
+
+// A serial number is a few dozen characters and an address exactly 17
+// (XX:XX:XX:XX:XX:XX). Every row is shown in the traffic window and a found
+// address in the result window: a field of a megabyte, from a file cut or
+// joined wrongly, would hold the window for minutes while the line is laid out.
+constexpr int kMaxSerialNumberLength = 64;
+constexpr int kMaxMacLength = 17;
+
+} // namespace
+
 MacTable readMacTable(QIODevice &device)
 {
     MacTable table;
@@ -25,8 +36,20 @@ MacTable readMacTable(QIODevice &device)
             }
             // Fields beyond the second are ignored, so only two are cut out.
             const int secondComma = line.indexOf(QLatin1Char(','), firstComma + 1);
-            const QString sn = line.left(firstComma).toString();
             const int macEnd = secondComma < 0 ? line.size() : secondComma;
+            if (firstComma > kMaxSerialNumberLength) {
+                table.lines << QStringLiteral("mac.csv第%1行的SN超过%2个字符，未载入")
+                                   .arg(lineNumber)
+                                   .arg(kMaxSerialNumberLength);
+                continue;
+            }
+            if (macEnd - firstComma - 1 > kMaxMacLength) {
+                table.lines << QStringLiteral("mac.csv第%1行的MAC地址超过%2个字符，未载入")
+                                   .arg(lineNumber)
+                                   .arg(kMaxMacLength);
+                continue;
+            }
+            const QString sn = line.left(firstComma).toString();
             const QString mac = line.mid(firstComma + 1, macEnd - firstComma - 1).toString();
             table.snList << sn;
             table.macList << mac;

@@ -15,8 +15,9 @@ struct MacTable
 
 // Reads the rows of an open device (opened without text mode: lines may end in
 // LF, CR LF or a lone CR). Loaded rows are numbered from 1 in "%1=>%2[%3]";
-// lines with fewer than two fields are not loaded, and a line naming each by
-// its line number goes into lines.
+// lines with fewer than two fields, a serial number above 64 characters or an
+// address above 17 are not loaded, and a line naming each by its line number
+// goes into lines.
 MacTable readMacTable(QIODevice &device);
 
 // Index of the first row whose serial number equals sn exactly, or -1.

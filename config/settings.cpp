@@ -2,8 +2,10 @@
 
 #include "config/settings.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
+#include <QTextCodec>
 #include <QVariant>
 
 namespace {
@@ -65,4 +67,15 @@ void write_config_value(const QString &group, const QString &key, const QString 
     QSettings settings(configFileName(), QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     settings.setValue(keyPath(group, key), text);
+}
+
+bool config_file_is_utf8()
+{
+    QFile file(configFileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray bytes = file.readAll();
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
 }

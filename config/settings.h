@@ -8,3 +8,6 @@ QString read_config_string(const QString &group, const QString &key);
 // A missing key (or file) reads as 10; text that is not an integer as 0.
 int read_config_int(const QString &group, const QString &key);
 void write_config_value(const QString &group, const QString &key, const QString &text);
+// False when config.ini holds bytes that are not UTF-8 (a file saved as GBK,
+// say); true when it is UTF-8 or absent.
+bool config_file_is_utf8();

@@ -12,10 +12,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const ReplyKind kind{ReplyKind::Modbus, kBusAddress, function};
         const ReplyState state = checkReply(kind, data, int(size));
         const ReplyVerdict verdict = judgeReply(kind, data, int(size));
-        // A complete answer must be exactly what the function implies.
-        if (state == ReplyState::Answer && function != 0x03 && size != 8)
+        // A complete answer is exactly as long as the function says, from our
+        // station, of our function, and closed by a good CRC.
+        if (state == ReplyState::Answer) {
+            const size_t expected = function == 0x03 ? 5u + data[2] : 8u;
+            if (size != expected || data[0] != kBusAddress || data[1] != function
+                || modbus_crc16(data, int(size)) != 0)
+                __builtin_trap();
+        }
+        if (state == ReplyState::Exception
+            && (size != 5 || data[1] != (function | 0x80) || modbus_crc16(data, 5) != 0))
             __builtin_trap();
-        if (verdict.ok() && state != ReplyState::Answer)
+        if (verdict.ok() != (state == ReplyState::Answer))
             __builtin_trap();
     }
     return 0;

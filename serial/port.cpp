@@ -255,6 +255,10 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
         if (!m_errorClosePending)
             return; // closed by hand in the meantime
         closePortAfterError();
+        // Bytes that came before the error are older news: shown now, their
+        // count would otherwise replace this message when the wait ends.
+        if (m_receiveDisplayStale)
+            showReceiveCount();
         ui->statusbar->showMessage(text);
     });
 }

@@ -101,10 +101,12 @@ private slots:
     // Sizes a fuzzer reaches easily: they must load whole, in one pass.
     void largeInputs()
     {
+        // A megabyte of serial number is read through, and refused: shown in
+        // the traffic window it would hold the window for minutes.
         const QByteArray longSn(1 << 20, 'x');
         MacTable table = readBytes(longSn + ",00:39:28:90:00:10");
-        QCOMPARE(table.snList.size(), 1);
-        QCOMPARE(table.snList.first().size(), 1 << 20);
+        QCOMPARE(table.snList.size(), 0);
+        QCOMPARE(table.lines, QStringList{"mac.csv第1行的SN超过64个字符，未载入"});
 
         table = readBytes(QByteArray(1 << 20, ','));
         QCOMPARE(table.macList, QStringList{QString()});

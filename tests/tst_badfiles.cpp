@@ -1,0 +1,392 @@
+// config.ini and mac.csv as they turn up on a bench PC: edited by hand, saved
+// in another encoding, exported by other tools. The window must come up,
+// show what it could read, say what it refused, and never send a request
+// built from what it refused.
+
+#include "config/devicelist.h"
+#include "support/testdata.h"
+#include "support/unitonline.h"
+#include "support/windowdriver.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+const QChar kReplacement(0xFFFD);
+
+// One line per item, indented by depth: what the engineer sees in the tree.
+void renderTree(QTreeWidgetItem *item, int depth, QStringList &out)
+{
+    out << QString(depth * 2, QLatin1Char(' ')) + item->text(0);
+    for (int i = 0; i < item->childCount(); ++i)
+        renderTree(item->child(i), depth + 1, out);
+}
+
+QStringList treeLines(MainWindow &w)
+{
+    QStringList out;
+    QTreeWidget *tree = widget<QTreeWidget>(w, "treeWidget");
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        renderTree(tree->topLevelItem(i), 0, out);
+    return out;
+}
+
+// Ticks everything and runs the read test, as "选中所有" then "选中读测试" do.
+void readEverything(BenchRig &rig)
+{
+    widget<QTreeWidget>(rig.window(), "treeWidget")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    rig.click("pushButton");
+}
+
+void setField(MainWindow &w, const char *name, const QString &text)
+{
+    widget<QLineEdit>(w, name)->setText(text);
+}
+
+// The threshold group of the sample list, registers and decimal places as a
+// bench list has them.
+QByteArray thresholdEntries(int first)
+{
+    return iniSection(first, "0", "阈值", 10, 0)
+           + iniSection(first + 1, "0805", "低压脱离值", 0, 1, 1)
+           + iniSection(first + 2, "0806", "脱离恢复值", 0, 1, 1)
+           + iniSection(first + 3, "080E", "过流阈值", 0, 1, 1);
+}
+
+// The window on a simulated unit with a mac.csv of the test's own.
+struct MacBench
+{
+    ScratchDir dir;
+    UnitOnLine unit; // declared before the window: the port closes first
+    std::unique_ptr<MainWindow> window;
+    QStringList requests;
+
+    explicit MacBench(const QByteArray &macCsv)
+    {
+        dir.write(QStringLiteral("mac.csv"), macCsv);
+        QFile::copy(sourceDir() + QStringLiteral("/examples/config.ini"),
+                    dir.path() + QStringLiteral("/config.ini"));
+        QObject::connect(&unit.line, &SimLine::requestSeen, [this](const QByteArray &request) {
+            requests << QString::fromLatin1(request.toHex(' ').toUpper());
+        });
+        window = std::make_unique<MainWindow>();
+    }
+    bool openPort() { return openPortOn(*window, unit.line.portPath()); }
+    void lookUp(const QString &sn)
+    {
+        auto *field = widget<QLineEdit>(*window, "lineEdit_sn");
+        field->setText(sn);
+        emit field->editingFinished();
+    }
+};
+
+} // namespace
+
+class tst_BadFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void deviceListThroughWindow_data();
+    void deviceListThroughWindow();
+    void surplusEntriesAreNeverRead();
+    void refusedEntriesAreNeverWritten_data();
+    void refusedEntriesAreNeverWritten();
+    void namesInAnotherEncoding_data();
+    void namesInAnotherEncoding();
+    void hundredThousandRows();
+    void megabyteOnOneLine_data();
+    void megabyteOnOneLine();
+    void unusableMacRowsAreNeverWritten_data();
+    void unusableMacRowsAreNeverWritten();
+};
+
+void tst_BadFiles::deviceListThroughWindow_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("traffic"); // the lines after mac.csv's rows
+    QTest::addColumn<QStringList>("tree");
+
+    const QByteArray entries = iniSection(0, "0", "状态信息", 10, 0)
+                               + iniSection(1, "0704", "开关状态", 0)
+                               + iniSection(2, "070F", "保护状态", 4);
+    const QStringList sound{"所有", "  状态信息", "    开关状态", "    保护状态"};
+
+    QTest::newRow("sound list") << "[comm]\ncount=3\n" + entries << QStringList{} << sound;
+    QTest::newRow("byte-order mark in front: the same list")
+        << "\xEF\xBB\xBF[comm]\ncount=3\n" + entries << QStringList{} << sound;
+    QTest::newRow("byte-order mark and CR LF line ends")
+        << QByteArray("\xEF\xBB\xBF[comm]\r\ncount=3\r\n" + entries)
+               .replace("\n", "\r\n")
+               .replace("\r\r\n", "\r\n")
+        << QStringList{} << sound;
+    QTest::newRow("negative count: nothing but the root")
+        << "[comm]\ncount=-3\n" + entries << QStringList{} << QStringList{"所有"};
+    QTest::newRow("count not a number: nothing but the root")
+        << "[comm]\ncount=three\n" + entries << QStringList{} << QStringList{"所有"};
+    QTest::newRow("bad reg in the middle: load stops there, said so")
+        << "[comm]\ncount=3\n" + iniSection(0, "0", "状态信息", 10, 0)
+               + iniSection(1, "07X4", "开关状态", 0) + iniSection(2, "070F", "保护状态", 4)
+        << QStringList{"07X4:输入的数据格式有错误！"}
+        << QStringList{"所有", "  状态信息", "    ", "    "};
+    QTest::newRow("missing reg: load stops there, said so")
+        << "[comm]\ncount=2\n[dev00]\ndes=组\ntype=10\n" + iniSection(1, "0704", "开关状态", 0)
+        << QStringList{":输入的数据格式有错误！"} << QStringList{"所有"};
+    QTest::newRow("missing type: the entry becomes a group of its own")
+        << "[comm]\ncount=3\n" + iniSection(0, "0", "状态信息", 10, 0)
+               + "[dev01]\nreg=0704\ndes=开关状态\nregnum=1\nxsws=0\n"
+               + iniSection(2, "070F", "保护状态", 4)
+        << QStringList{} << QStringList{"所有", "  状态信息", "  开关状态", "    保护状态"};
+}
+
+void tst_BadFiles::deviceListThroughWindow()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, traffic);
+    QFETCH(QStringList, tree);
+
+    BenchRig rig(ini);
+    QVERIFY(rig.ready());
+    const int macRows = MainWindowProbe::macCount(rig.window());
+    QCOMPARE(QStringList(trafficLines(rig.window()).mid(macRows)), traffic);
+    QCOMPARE(treeLines(rig.window()), tree);
+}
+
+void tst_BadFiles::surplusEntriesAreNeverRead()
+{
+    // 60 entries where the table holds 50: one group, 59 leaves, each its own register.
+    QByteArray ini = "[comm]\ncount=60\n" + iniSection(0, "0", "组", 10, 0);
+    for (int i = 1; i < 60; ++i)
+        ini += iniSection(i, QByteArray::number(0x0700 + i, 16), "项" + QByteArray::number(i), 0);
+
+    BenchRig rig(ini);
+    QVERIFY(rig.ready());
+    const int macRows = MainWindowProbe::macCount(rig.window());
+    QCOMPARE(QStringList(trafficLines(rig.window()).mid(macRows)),
+             QStringList{"设备列表的条目数60超过上限50，dev50及以后的条目已忽略"});
+    const QStringList tree = treeLines(rig.window());
+    QCOMPARE(tree.size(), 2 + 49);
+    QCOMPARE(tree.last(), QStringLiteral("    项49"));
+
+    readEverything(rig);
+    // One read per loaded leaf, in order, and none for the ignored ones.
+    const QStringList requests = rig.requestsSeen();
+    QCOMPARE(requests.size(), 49);
+    QCOMPARE(requests.first(), withCrc(QStringLiteral("55 03 07 01 00 01")));
+    QCOMPARE(requests.last(), withCrc(QStringLiteral("55 03 07 31 00 01")));
+}
+
+void tst_BadFiles::refusedEntriesAreNeverWritten_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("results");
+    QTest::addColumn<QStringList>("requests");
+
+    // The engineer types 57.6, 48.0 and 100.0 and presses "阈值设置".
+    const QString missing = QStringLiteral("%1:设备列表中没有寄存器%2的条目，未写入");
+    const QStringList noneListed{missing.arg("低压脱离值", "0805"),
+                                 missing.arg("脱离恢复值", "0806"),
+                                 missing.arg("过流阈值", "080E")};
+
+    QTest::newRow("negative count")
+        << "[comm]\ncount=-1\n" + thresholdEntries(0) << noneListed << QStringList{};
+    QTest::newRow("huge count stops at the first missing section")
+        << "[comm]\ncount=2147483647\n" + thresholdEntries(0)
+        << QStringList{"模块[0]:写低压脱离值成功", "模块[0]:写脱离恢复值成功",
+                       "模块[0]:写过流阈值成功"}
+        << framesWithCrc({"55 06 08 05 02 40", "55 06 08 06 01 E0", "55 06 08 0E 03 E8"});
+    QTest::newRow("bad reg before the thresholds")
+        << "[comm]\ncount=5\n" + iniSection(0, "x", "坏", 0) + thresholdEntries(1) << noneListed
+        << QStringList{};
+    QTest::newRow("bad reg on the reconnect value: the entries from it on are not loaded")
+        << "[comm]\ncount=4\n" + iniSection(0, "0", "阈值", 10, 0)
+               + iniSection(1, "0805", "低压脱离值", 0, 1, 1)
+               + iniSection(2, "08O6", "脱离恢复值", 0, 1, 1)
+               + iniSection(3, "080E", "过流阈值", 0, 1, 1)
+        << QStringList{"模块[0]:写低压脱离值成功", missing.arg("脱离恢复值", "0806"),
+                       missing.arg("过流阈值", "080E")}
+        << framesWithCrc({"55 06 08 05 02 40"});
+    // Without "xsws" the register counts ten decimal places: 57.6 does not fit.
+    QTest::newRow("missing xsws: the value does not fit and is refused")
+        << "[comm]\ncount=4\n" + iniSection(0, "0", "阈值", 10, 0)
+               + "[dev01]\nreg=0805\ndes=低压脱离值\ntype=0\nregnum=1\n"
+               + iniSection(2, "0806", "脱离恢复值", 0, 1, 1)
+               + iniSection(3, "080E", "过流阈值", 0, 1, 1)
+        << QStringList{"低压脱离值:“57.6”超出范围0～0.0000065535，未写入",
+                       "模块[0]:写脱离恢复值成功", "模块[0]:写过流阈值成功"}
+        << framesWithCrc({"55 06 08 06 01 E0", "55 06 08 0E 03 E8"});
+}
+
+void tst_BadFiles::refusedEntriesAreNeverWritten()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, results);
+    QFETCH(QStringList, requests);
+
+    BenchRig rig(ini);
+    QVERIFY(rig.ready());
+    rig.selectModule(QStringLiteral("0"));
+    setField(rig.window(), "lineEdit_dytlz", QStringLiteral("57.6"));
+    setField(rig.window(), "lineEdit_dytlhfz", QStringLiteral("48.0"));
+    setField(rig.window(), "lineEdit_glyz", QStringLiteral("100.0"));
+    rig.click("pushButton_yzsz");
+
+    QCOMPARE(resultLines(rig.window()), results);
+    QCOMPARE(rig.requestsSeen(), requests);
+}
+
+void tst_BadFiles::namesInAnotherEncoding_data()
+{
+    QTest::addColumn<QByteArray>("flagsName");
+    QTest::addColumn<int>("flagsType");  // as loaded
+    QTest::addColumn<int>("flagsDepth"); // 2: a leaf of the group, 1: a group of its own
+
+    // "保护状态" in GBK ends in B4 CC AC; "保护状乗" ends in 81 5C, a byte that INI
+    // reads as a backslash joining the next line ("type=4") to the name.
+    QTest::newRow("GBK names") << QByteArray("\xB1\xA3\xBB\xA4\xD7\xB4\xCC\xAC") << 4 << 2;
+    QTest::newRow("GBK name ending in byte 5C: the next key is lost")
+        << QByteArray("\xB1\xA3\xBB\xA4\xD7\xB4\x81\x5C") << 10 << 1;
+}
+
+void tst_BadFiles::namesInAnotherEncoding()
+{
+    QFETCH(QByteArray, flagsName);
+    QFETCH(int, flagsType);
+    QFETCH(int, flagsDepth);
+
+    // Saved by a Chinese Windows editor in GBK: "开关状态" and the flags' name.
+    const QByteArray gbkSwitch("\xBF\xAA\xB9\xD8\xD7\xB4\xCC\xAC");
+    // Written byte for byte: iniSection would take the names for UTF-8.
+    const QByteArray ini = "[comm]\ncount=3\n" + iniSection(0, "0", "状态信息", 10, 0)
+                           + "[dev01]\nreg=0704\ndes=" + gbkSwitch + "\ntype=0\nregnum=1\nxsws=0\n"
+                           + "[dev02]\nreg=070F\ndes=" + flagsName + "\ntype=4\nregnum=1\nxsws=0\n";
+
+    BenchRig rig(ini);
+    QVERIFY(rig.ready());
+    MainWindow &w = rig.window();
+    // The engineer is told why the names look wrong and that keys may be lost.
+    const int macRows = MainWindowProbe::macCount(w);
+    QCOMPARE(QStringList(trafficLines(w).mid(macRows)),
+             QStringList{"config.ini不是UTF-8编码：名称会显示为乱码，后面的键也可能读错，"
+                         "请将文件另存为UTF-8"});
+    // The names show replacement characters where the bytes are not UTF-8,
+    // nothing that could upset the display.
+    const QStringList tree = treeLines(w);
+    QCOMPARE(tree.size(), 4);
+    QCOMPARE(tree.at(1), QStringLiteral("  状态信息"));
+    QCOMPARE(tree.at(2), QStringLiteral("    ") + QString::fromUtf8(gbkSwitch));
+    QVERIFY(tree.at(2).contains(kReplacement));
+    QVERIFY(tree.at(3).startsWith(QString(flagsDepth * 2, QLatin1Char(' ')) + kReplacement));
+    for (const QString &line : tree) {
+        for (const QChar c : line)
+            QVERIFY2(c.isPrint(), qPrintable(line));
+    }
+    QCOMPARE(deviceTable[1].type, 0);
+    QCOMPARE(deviceTable[2].type, flagsType);
+
+    // The read test goes on as the tree shows it.
+    readEverything(rig);
+    QVERIFY(rig.requestsSeen().contains(withCrc(QStringLiteral("55 03 07 04 00 01"))));
+    QCOMPARE(resultLines(w).value(1), QString::fromUtf8(gbkSwitch) + QStringLiteral(":0"));
+}
+
+void tst_BadFiles::hundredThousandRows()
+{
+    QByteArray csv;
+    csv.reserve(100000 * 32);
+    for (int i = 1; i <= 100000; ++i)
+        csv += QStringLiteral("PDU%1,00:39:28:%2:%3:%4\n")
+                   .arg(i, 6, 10, QLatin1Char('0'))
+                   .arg(i >> 16 & 0xFF, 2, 16, QLatin1Char('0'))
+                   .arg(i >> 8 & 0xFF, 2, 16, QLatin1Char('0'))
+                   .arg(i & 0xFF, 2, 16, QLatin1Char('0'))
+                   .toLatin1();
+
+    MacBench bench(csv);
+    MainWindow &w = *bench.window;
+    QCOMPARE(MainWindowProbe::macCount(w), 100000);
+    const QStringList traffic = trafficLines(w);
+    QCOMPARE(traffic.value(0), QStringLiteral("1=>PDU000001[00:39:28:00:00:01]"));
+    QCOMPARE(traffic.value(99999), QStringLiteral("100000=>PDU100000[00:39:28:01:86:a0]"));
+
+    bench.lookUp(QStringLiteral("PDU100000"));
+    QCOMPARE(resultLines(w), QStringList{"idx=99999 sn=PDU100000=>[00:39:28:01:86:a0]"});
+    QCOMPARE(widget<QLineEdit>(w, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:01:86:a0"));
+}
+
+void tst_BadFiles::megabyteOnOneLine_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QStringList>("traffic");
+    QTest::addColumn<int>("rows");
+
+    // Laid out in the traffic window, one line of a megabyte held a shown
+    // window for minutes; the row was never a usable one.
+    const QByteArray megabyte(1 << 20, 'A');
+    QTest::newRow("no comma: refused, said so")
+        << megabyte << QStringList{"mac.csv第1行没有用逗号分开的SN和MAC，未载入"} << 0;
+    QTest::newRow("a megabyte of MAC address: refused, said so")
+        << "PDU01," + megabyte + "\nPDU02,00:39:28:90:00:11\n"
+        << QStringList{"mac.csv第1行的MAC地址超过17个字符，未载入", "1=>PDU02[00:39:28:90:00:11]"}
+        << 1;
+    QTest::newRow("a megabyte of serial number: refused, said so")
+        << megabyte + ",00:39:28:90:00:10\rPDU02,00:39:28:90:00:11\r"
+        << QStringList{"mac.csv第1行的SN超过64个字符，未载入", "1=>PDU02[00:39:28:90:00:11]"} << 1;
+}
+
+void tst_BadFiles::megabyteOnOneLine()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(int, rows);
+
+    MacBench bench(csv);
+    MainWindow &w = *bench.window;
+    QCOMPARE(MainWindowProbe::macCount(w), rows);
+    QTEST(QStringList(trafficLines(w).mid(0, rows + 1)), "traffic");
+    // The rows that were loaded are found.
+    bench.lookUp(QStringLiteral("PDU02"));
+    QCOMPARE(widget<QLineEdit>(w, "lineEdit_wrmac")->text(),
+             rows ? QStringLiteral("00:39:28:90:00:11") : QStringLiteral("00:39:28:90:00:00"));
+}
+
+void tst_BadFiles::unusableMacRowsAreNeverWritten_data()
+{
+    QTest::addColumn<QByteArray>("row");
+    QTest::addColumn<QString>("mac"); // as the lookup reports it
+
+    // Such rows load (the table takes every line with a comma); the write refuses them.
+    QTest::newRow("empty MAC") << QByteArray("PDU01,\n") << "";
+    QTest::newRow("five groups") << QByteArray("PDU01,00:39:28:90:00\n") << "00:39:28:90:00";
+    QTest::newRow("not hexadecimal")
+        << QByteArray("PDU01,00:39:28:9G:00:10\n") << "00:39:28:9G:00:10";
+    QTest::newRow("a header line") << QByteArray("SN,MAC\n") << "MAC";
+}
+
+void tst_BadFiles::unusableMacRowsAreNeverWritten()
+{
+    QFETCH(QByteArray, row);
+    QFETCH(QString, mac);
+
+    MacBench bench(row);
+    QVERIFY(bench.openPort());
+    MainWindow &w = *bench.window;
+    QCOMPARE(MainWindowProbe::macCount(w), 1);
+    const QString sn = QString::fromLatin1(row.left(row.indexOf(',')));
+    bench.lookUp(sn);
+    QCOMPARE(resultLines(w), QStringList{QStringLiteral("idx=0 sn=%1=>[%2]").arg(sn, mac)});
+    auto *field = widget<QLineEdit>(w, "lineEdit_wrmac");
+    const QString shown = field->text(); // whatever the input mask made of it
+
+    widget<QPushButton>(w, "pushButton_wrmac")->click();
+    QCOMPARE(resultLines(w).last(), QStringLiteral("MAC地址每组须为两位十六进制数，未发送"));
+    QCOMPARE(bench.requests, QStringList{});
+    QCOMPARE(bench.unit.unit.mac(), PduUnit::factoryMac());
+    // Nothing moved on: the field still shows the refused address.
+    QCOMPARE(field->text(), shown);
+}
+
+QTEST_MAIN(tst_BadFiles)
+#include "tst_badfiles.moc"

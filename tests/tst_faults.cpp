@@ -1,0 +1,614 @@
+// Faults on the line and in the unit, end to end: the window drives the
+// simulated unit with its fault switches on, and each case checks what the
+// engineer sees (result lines, traffic lines, status bar), what went on the
+// wire, and what the unit did. Whatever the fault, nothing may be reported as
+// a success that was not one, and nothing may be written that was not asked for.
+
+#include "support/unitonline.h"
+#include "support/windowdriver.h"
+
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// Three operations, one of each kind of exchange: a write single, a read
+// decoded by type, a service packet.
+enum class Op { Close, ReadClock, ReadMac };
+
+enum class Fault {
+    Silence,
+    Pieces,  // param: gap in ms; 3 pieces under 40 ms, 2 pieces over
+    Garbage, // three bytes before the reply
+    CorruptCrc,
+    Exception,  // param: the code
+    ReturnCode, // param: the service reply's return code
+    Chatter,  // another station every 10 ms, the unit turning round in 30 ms; param 1: unit silent
+    LongReply // 300 bytes after the reply
+};
+
+const char *const kBusyText = "正在执行设备操作，请稍候…";
+const QString kMacBanner = QStringLiteral("---------读取mac-------------");
+
+// The requests as the description of the unit gives them.
+const QString kCloseModule0 = QStringLiteral("55 06 08 02 00 00 27 BE");
+const QString kReadClockModule0 = QStringLiteral("55 03 08 0F 00 04 7B BE");
+const QString kReadMacPacket
+    = QStringLiteral("7E 32 31 30 31 35 36 39 38 30 30 30 30 46 44 41 30 0D");
+
+// The unit's clock and MAC for the reads: 2026-03-15 12:30:45 is the data
+// 07 EA 03 0F 0C 1E 2D 00 and reads as "2026-03-15 12:30:45:00".
+const QDateTime kUnitTime(QDate(2026, 3, 15), QTime(12, 30, 45));
+const QByteArray kUnitMac = QByteArray::fromHex("003928901234");
+
+const char *buttonOf(Op op)
+{
+    switch (op) {
+    case Op::Close:
+        return "pushButton_4";
+    case Op::ReadClock:
+        return "pushButton_2";
+    case Op::ReadMac:
+        return "pushButton_rdmac";
+    }
+    return "";
+}
+
+QString requestOf(Op op)
+{
+    switch (op) {
+    case Op::Close:
+        return kCloseModule0;
+    case Op::ReadClock:
+        return kReadClockModule0;
+    case Op::ReadMac:
+        return kReadMacPacket;
+    }
+    return QString();
+}
+
+// A service packet framed by the published rule, apart from the program's
+// codec: "~", upper-case hex, LENGTH with its 4-bit check, the two's
+// complement of the character sum, carriage return.
+QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray())
+{
+    const int lenid = 2 * info.size();
+    const int nibbles = (lenid & 0xF) + ((lenid >> 4) & 0xF) + ((lenid >> 8) & 0xF);
+    const int length = (((16 - nibbles % 16) % 16) << 12) | lenid;
+    QByteArray bytes = QByteArray::fromHex("210156");
+    bytes.append(char(fourth)).append(char(length >> 8)).append(char(length & 0xFF)).append(info);
+    const QByteArray body = bytes.toHex().toUpper();
+    int sum = 0;
+    for (char c : body)
+        sum += quint8(c);
+    const QByteArray chksum = QByteArray::number((0x10000 - sum % 0x10000) & 0xFFFF, 16);
+    return '~' + body + chksum.toUpper().rightJustified(4, '0') + '\r';
+}
+
+QString lowerHex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' '));
+}
+
+QString lowerHex(const QString &upperHex)
+{
+    return upperHex.toLower();
+}
+
+// The unit's sound replies to the three requests.
+QString closeEcho()
+{
+    return lowerHex(kCloseModule0);
+}
+
+QString clockReply()
+{
+    return lowerHex(withCrc(QStringLiteral("55 03 08 07 EA 03 0F 0C 1E 2D 00")));
+}
+
+// The unit's corrupting switch inverts both CRC bytes.
+QString withInvertedCrc(const QString &hexWithoutCrc)
+{
+    QByteArray frame = QByteArray::fromHex(withCrc(hexWithoutCrc).toLatin1());
+    frame[frame.size() - 2] = char(~frame.at(frame.size() - 2));
+    frame[frame.size() - 1] = char(~frame.at(frame.size() - 1));
+    return lowerHex(frame);
+}
+
+QString macReply()
+{
+    return lowerHex(servicePacket(0x00, kUnitMac));
+}
+
+// What the result window says for each outcome of an operation.
+QStringList successLines(Op op)
+{
+    switch (op) {
+    case Op::Close:
+        return {QStringLiteral("模块[0]合闸成功")};
+    case Op::ReadClock:
+        return {QStringLiteral("设备时间:2026-03-15 12:30:45:00")};
+    case Op::ReadMac:
+        return {kMacBanner, QStringLiteral("serial_query成功"),
+                QStringLiteral("收到报文：00 39 28 90 12 34")};
+    }
+    return {};
+}
+
+QStringList failureLines(Op op, const QString &reason)
+{
+    switch (op) {
+    case Op::Close:
+        return {QStringLiteral("模块[0]合闸:") + reason};
+    case Op::ReadClock:
+        return {QStringLiteral("设备时间:") + reason};
+    case Op::ReadMac:
+        return {kMacBanner, QStringLiteral("serial_query成功"), reason};
+    }
+    return {};
+}
+
+// Did the window tell the engineer that the operation succeeded?
+bool claimsSuccess(BenchRig &rig, Op op)
+{
+    const QStringList results = resultLines(rig.window());
+    switch (op) {
+    case Op::Close:
+        return results.contains(QStringLiteral("模块[0]合闸成功"));
+    case Op::ReadClock:
+        // The field's input mask keeps its separators when it is empty.
+        return widget<QLineEdit>(rig.window(), "lineEdit_datetime")
+            ->text()
+            .contains(QRegularExpression(QStringLiteral("\\d")));
+    case Op::ReadMac:
+        return !widget<QLineEdit>(rig.window(), "lineEdit_rdmac")->text().remove(':').isEmpty();
+    }
+    return false;
+}
+
+int unitWrites(BenchRig &rig)
+{
+    int writes = 0;
+    for (int module : {0, 1, 2, 3, 4, 5, 10}) {
+        for (int n : rig.unit().module(module).writes)
+            writes += n;
+    }
+    return writes;
+}
+
+QStringList trimmed(const QStringList &lines)
+{
+    QStringList out;
+    for (const QString &line : lines)
+        out << line.trimmed();
+    return out;
+}
+
+// Expected lines end in "…" where only their start is known (a reply cut
+// by the buffer decodes into bytes no one can foretell).
+void compareLines(const QStringList &actual, const QStringList &expected)
+{
+    QCOMPARE(actual.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        if (expected.at(i).endsWith(QChar(0x2026)))
+            QVERIFY2(actual.at(i).startsWith(expected.at(i).chopped(1)), qPrintable(actual.at(i)));
+        else
+            QCOMPARE(actual.at(i), expected.at(i));
+    }
+}
+
+QStringList linesAfter(const QStringList &lines, const QString &marker)
+{
+    QStringList out;
+    for (const QString &line : lines) {
+        const int at = line.indexOf(marker);
+        if (at >= 0)
+            out << line.mid(at + marker.size()).trimmed();
+    }
+    return out;
+}
+
+void setFault(BenchRig &rig, Fault fault, int param)
+{
+    LineFaults &line = rig.line().faults;
+    switch (fault) {
+    case Fault::Silence:
+        rig.unit().silentModules.insert(0);
+        break;
+    case Fault::Pieces:
+        // At the speed of a real line: a first piece that arrived within the
+        // request's own millisecond would not start the quiet rule at all.
+        rig.line().setBaudRate(9600);
+        rig.line().setTurnaroundMs(5);
+        line.pieces = param < 40 ? 3 : 2;
+        line.pieceGapMs = param;
+        break;
+    case Fault::Garbage:
+        line.garbageBefore = QByteArray::fromHex("FF0013"); // neither "~" nor a carriage return
+        break;
+    case Fault::CorruptCrc:
+        rig.unit().corruptCrc = true;
+        break;
+    case Fault::Exception:
+        rig.unit().forcedException.insert(0, quint8(param));
+        break;
+    case Fault::ReturnCode:
+        rig.unit().serviceReturnCode = quint8(param);
+        break;
+    case Fault::Chatter:
+        // The talker's frames queue up behind the reply while the unit turns
+        // round, and follow it on the line without a pause; it goes on for
+        // the rest of the wait. param 1: the module itself stays silent.
+        rig.line().setTurnaroundMs(30);
+        line.chatterEveryMs = 10;
+        if (param == 1)
+            rig.unit().silentModules.insert(0);
+        break;
+    case Fault::LongReply:
+        line.replyExtraBytes = 300;
+        break;
+    }
+}
+
+void clearFaults(BenchRig &rig)
+{
+    rig.unit().silentModules.clear();
+    rig.unit().forcedException.clear();
+    rig.unit().corruptCrc = false;
+    rig.unit().serviceReturnCode = 0;
+    rig.line().faults = LineFaults();
+    rig.line().setTurnaroundMs(0);
+    rig.line().setBaudRate(0);
+}
+
+// Tallies over every case of the suite, printed at the end.
+struct Tally
+{
+    int cases = 0;
+    int falseSuccesses = 0;
+    int unaskedRequests = 0;
+};
+Tally tally;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Op)
+Q_DECLARE_METATYPE(Fault)
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void faultyReply_data();
+    void faultyReply();
+    void lineHangsUpDuringWait_data();
+    void lineHangsUpDuringWait();
+    void secondOperationDuringWait_data();
+    void secondOperationDuringWait();
+    void cleanupTestCase();
+};
+
+void tst_Faults::faultyReply_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<Op>("op");
+    QTest::addColumn<QStringList>("results"); // the result window, whole
+    QTest::addColumn<QString>("received");  // the receive log line's bytes; "" none; "…" a prefix
+    QTest::addColumn<int>("receivedBytes"); // bytes in that line; -1 not known beforehand
+    QTest::addColumn<QString>("status");    // the status bar, a pattern
+    QTest::addColumn<bool>("success");      // the engineer is told it succeeded
+    QTest::addColumn<int>("writes");        // registers the unit wrote
+    QTest::addColumn<int>("replies");       // replies the unit put on the line
+
+    const QString sent = QStringLiteral("^发送数据成功$");
+    const QString read = QStringLiteral("^成功读取\\d+字节数据$");
+    const QString noReply = QStringLiteral("没有应答!!");
+    const QString badReply = QStringLiteral("应答校验错误");
+    const QString ellipsis(QChar(0x2026));
+
+    // clang-format off
+    QTest::newRow("silence: close")
+        << Fault::Silence << 0 << Op::Close << failureLines(Op::Close, noReply)
+        << "" << 0 << sent << false << 0 << 0;
+    QTest::newRow("silence: read clock")
+        << Fault::Silence << 0 << Op::ReadClock << failureLines(Op::ReadClock, noReply)
+        << "" << 0 << sent << false << 0 << 0;
+
+    QTest::newRow("3 pieces 15 ms apart: close")
+        << Fault::Pieces << 15 << Op::Close << successLines(Op::Close)
+        << closeEcho() << 8 << read << true << 1 << 1;
+    QTest::newRow("3 pieces 15 ms apart: read clock")
+        << Fault::Pieces << 15 << Op::ReadClock << successLines(Op::ReadClock)
+        << clockReply() << 13 << read << true << 0 << 1;
+    QTest::newRow("3 pieces 15 ms apart: read MAC")
+        << Fault::Pieces << 15 << Op::ReadMac << successLines(Op::ReadMac)
+        << macReply() << 30 << read << true << 0 << 1;
+
+    // The wait ends 41 ms after the first half: what came is not a whole reply.
+    QTest::newRow("2 pieces 80 ms apart: close")
+        << Fault::Pieces << 80 << Op::Close << failureLines(Op::Close, noReply)
+        << "55 06 08 02" << 4 << read << false << 1 << 1;
+    QTest::newRow("2 pieces 80 ms apart: read clock, 6 of 13 bytes")
+        << Fault::Pieces << 80 << Op::ReadClock << failureLines(Op::ReadClock, noReply)
+        << "55 03 08 07 ea 03" << 6 << read << false << 0 << 1;
+    QTest::newRow("2 pieces 80 ms apart: read MAC, no carriage return yet")
+        << Fault::Pieces << 80 << Op::ReadMac
+        << failureLines(Op::ReadMac, QStringLiteral("应答中没有服务报文"))
+        << macReply().left(15 * 3 - 1) << 15 << read << false << 0 << 1;
+
+    QTest::newRow("garbage before the reply: close")
+        << Fault::Garbage << 0 << Op::Close << failureLines(Op::Close, badReply)
+        << "ff 00 13 " + closeEcho() << 11 << read << false << 1 << 1;
+    QTest::newRow("garbage before the reply: read clock")
+        << Fault::Garbage << 0 << Op::ReadClock << failureLines(Op::ReadClock, badReply)
+        << "ff 00 13 " + clockReply() << 16 << read << false << 0 << 1;
+    // A service reply begins at its "~": what comes before is not looked at.
+    QTest::newRow("garbage before the reply: read MAC")
+        << Fault::Garbage << 0 << Op::ReadMac << successLines(Op::ReadMac)
+        << "ff 00 13 " + macReply() << 33 << read << true << 0 << 1;
+
+    QTest::newRow("corrupted CRC: close, done by the unit all the same")
+        << Fault::CorruptCrc << 0 << Op::Close << failureLines(Op::Close, badReply)
+        << withInvertedCrc(QStringLiteral("55 06 08 02 00 00")) << 8 << read << false << 1 << 1;
+    QTest::newRow("corrupted CRC: read clock")
+        << Fault::CorruptCrc << 0 << Op::ReadClock << failureLines(Op::ReadClock, badReply)
+        << withInvertedCrc(QStringLiteral("55 03 08 07 EA 03 0F 0C 1E 2D 00")) << 13 << read << false << 0 << 1;
+
+    const struct { int code; const char *text; } exceptions[] = {
+        {0x01, "异常应答 01 非法功能"}, {0x02, "异常应答 02 非法数据地址"},
+        {0x03, "异常应答 03 非法数据值"}, {0x04, "异常应答 04 从站设备故障"},
+        {0x06, "异常应答 06 从站设备忙"},
+    };
+    for (const auto &e : exceptions) {
+        const QString frame = lowerHex(withCrc(QStringLiteral("55 86 %1").arg(e.code, 2, 16, QLatin1Char('0'))));
+        QTest::addRow("exception %02X: close", e.code)
+            << Fault::Exception << e.code << Op::Close
+            << failureLines(Op::Close, QString::fromUtf8(e.text))
+            << frame << 5 << read << false << 0 << 1;
+    }
+    QTest::newRow("exception 02: read clock")
+        << Fault::Exception << 0x02 << Op::ReadClock
+        << failureLines(Op::ReadClock, QStringLiteral("异常应答 02 非法数据地址"))
+        << lowerHex(withCrc(QStringLiteral("55 83 02"))) << 5 << read << false << 0 << 1;
+    QTest::newRow("service return code 04: read MAC")
+        << Fault::ReturnCode << 0x04 << Op::ReadMac
+        << QStringList{kMacBanner, "serial_query成功", "收到报文：", "设备返回错误：04 CID2无效"}
+        << lowerHex(servicePacket(0x04)) << 18 << read << false << 0 << 1;
+
+    // Another master polls station 1 all through the wait. Six bytes of
+    // anything would once have passed for an answer; its frames are not the
+    // unit's, and a frame that runs on into another is no reply either.
+    const QString chatter = QStringLiteral("01 03 00 00 00 01 84 0a");
+    QTest::newRow("another station chatters, the module silent: close")
+        << Fault::Chatter << 1 << Op::Close << failureLines(Op::Close, badReply)
+        << chatter + ellipsis << 256 << read << false << 0 << 0;
+    QTest::newRow("another station chatters: close")
+        << Fault::Chatter << 0 << Op::Close << failureLines(Op::Close, badReply)
+        << closeEcho() + " " + chatter + ellipsis << 256 << read << false << 1 << 1;
+    QTest::newRow("another station chatters: read clock")
+        << Fault::Chatter << 0 << Op::ReadClock << failureLines(Op::ReadClock, badReply)
+        << clockReply() + " " + chatter + ellipsis << 256 << read << false << 0 << 1;
+    // Its frames hold neither "~" nor a carriage return: the packet stands
+    // out, and the wait ends with it.
+    QTest::newRow("another station chatters: read MAC")
+        << Fault::Chatter << 0 << Op::ReadMac << successLines(Op::ReadMac)
+        << macReply() + " " + chatter + ellipsis << -1 << read << true << 0 << 1;
+
+    QTest::newRow("reply padded past 256 bytes: close")
+        << Fault::LongReply << 0 << Op::Close << failureLines(Op::Close, badReply)
+        << closeEcho() + " 00 01 02" + ellipsis << 256 << read << false << 1 << 1;
+    QTest::newRow("reply padded past 256 bytes: read clock")
+        << Fault::LongReply << 0 << Op::ReadClock << failureLines(Op::ReadClock, badReply)
+        << clockReply() + " 00 01 02" + ellipsis << 256 << read << false << 0 << 1;
+    // The padding counts up through 0D: the span to the last carriage return
+    // takes in the padding, and its checksum fails.
+    QTest::newRow("reply padded past 256 bytes: read MAC")
+        << Fault::LongReply << 0 << Op::ReadMac
+        << QStringList{kMacBanner, "serial_query成功", "收到报文：" + ellipsis,
+                       "应答报文校验和错误，结果无效"}
+        << macReply() + " 00 01 02" + ellipsis << 256 << read << false << 0 << 1;
+    // clang-format on
+}
+
+void tst_Faults::faultyReply()
+{
+    QFETCH(Fault, fault);
+    QFETCH(int, param);
+    QFETCH(Op, op);
+    QFETCH(QStringList, results);
+    QFETCH(QString, received);
+    QFETCH(int, receivedBytes);
+    QFETCH(QString, status);
+    QFETCH(bool, success);
+    QFETCH(int, writes);
+    QFETCH(int, replies);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.selectModule(QStringLiteral("0"));
+    rig.unit().setHostClock([] { return kUnitTime; });
+    rig.unit().setMac(kUnitMac);
+    QSignalSpy replySpy(&rig.line(), &SimLine::replySent);
+    setFault(rig, fault, param);
+    auto &w = rig.window();
+    const int trafficBefore = trafficLines(w).size(); // mac.csv's rows
+
+    rig.click(buttonOf(op));
+
+    const bool claimed = claimsSuccess(rig, op);
+    ++tally.cases;
+    if (claimed && !success)
+        ++tally.falseSuccesses;
+    tally.unaskedRequests += qMax(0, rig.requestsSeen().size() - 1);
+    qInfo("FAULT | %s | %s | requests %d | unit writes %d | success shown %s",
+          QTest::currentDataTag(), qPrintable(resultLines(w).value(resultLines(w).size() - 1)),
+          int(rig.requestsSeen().size()), unitWrites(rig), claimed ? "yes" : "no");
+
+    // On the wire: the one request, never repeated.
+    QCOMPARE(rig.requestsSeen(), QStringList{requestOf(op)});
+    // In the window.
+    compareLines(trimmed(resultLines(w)), results);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(claimed, success);
+    const QStringList traffic = trafficLines(w).mid(trafficBefore);
+    QCOMPARE(linesAfter(traffic, QStringLiteral("][发送]: ")), QStringList{requestOf(op)});
+    const QStringList receive = linesAfter(traffic, QStringLiteral("][接收]: "));
+    if (received.isEmpty()) {
+        QCOMPARE(receive, QStringList());
+    } else {
+        QCOMPARE(receive.size(), 1);
+        compareLines(receive, {received});
+        if (QTest::currentTestFailed())
+            return;
+        if (receivedBytes >= 0)
+            QCOMPARE(receive.first().split(QLatin1Char(' ')).size(), receivedBytes);
+    }
+    QVERIFY2(QRegularExpression(status).match(statusText(w)).hasMatch(), qPrintable(statusText(w)));
+    // In the unit: written only what was asked, and only when it was asked.
+    QCOMPARE(unitWrites(rig), writes);
+    QCOMPARE(rig.unit().mac(), kUnitMac);
+    QTRY_COMPARE(replySpy.count(), replies);
+
+    // The window is not left in a state of its own: with the fault gone, the
+    // same operation succeeds. The last frames of a talker have to reach the
+    // window first, or they would be taken as the start of the next reply.
+    clearFaults(rig);
+    QTest::qWait(50);
+    rig.click(buttonOf(op));
+    QCOMPARE(rig.requestsSeen(), QStringList({requestOf(op), requestOf(op)}));
+    const QStringList after = trimmed(resultLines(w)).mid(results.size());
+    QCOMPARE(after, successLines(op));
+}
+
+void tst_Faults::lineHangsUpDuringWait_data()
+{
+    QTest::addColumn<bool>("silentUnit");
+    QTest::addColumn<int>("hangUpAtMs"); // 0: the line's own switch, after the request
+
+    QTest::newRow("silent unit, line gone right after the request") << true << 0;
+    QTest::newRow("line gone between two pieces of the reply") << false << 15;
+}
+
+void tst_Faults::lineHangsUpDuringWait()
+{
+    QFETCH(bool, silentUnit);
+    QFETCH(int, hangUpAtMs);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.selectModule(QStringLiteral("0"));
+    auto &w = rig.window();
+    if (silentUnit)
+        rig.unit().silentModules.insert(0);
+    if (hangUpAtMs == 0) {
+        rig.line().faults.hangUpAfterRequests = 1;
+    } else {
+        rig.line().faults.pieces = 2;
+        rig.line().faults.pieceGapMs = 30;
+        QTimer::singleShot(hangUpAtMs, &rig.line(), [&rig] { rig.line().hangUp(); });
+    }
+
+    rig.click("pushButton_4");
+
+    ++tally.cases;
+    const bool claimed = claimsSuccess(rig, Op::Close);
+    if (claimed)
+        ++tally.falseSuccesses;
+    tally.unaskedRequests += qMax(0, rig.requestsSeen().size() - 1);
+    qInfo("FAULT | %s | %s | requests %d | unit writes %d | success shown %s",
+          QTest::currentDataTag(), qPrintable(resultLines(w).value(resultLines(w).size() - 1)),
+          int(rig.requestsSeen().size()), unitWrites(rig), claimed ? "yes" : "no");
+
+    QCOMPARE(rig.requestsSeen(), QStringList{kCloseModule0});
+    QCOMPARE(resultLines(w), failureLines(Op::Close, QStringLiteral("没有应答!!")));
+    QVERIFY(!claimed);
+    // The window notices that the port is gone and says so.
+    QTRY_VERIFY(!portIsOpen(w));
+    // The reply's first half, if it came, is older news than the closing.
+    const QString portName = windowPort(w)->portName();
+    QCOMPARE(statusText(w), QStringLiteral("串口 %1 设备已断开或不可用，已关闭").arg(portName));
+    QVERIFY(widget<QAction>(w, "actionConnect")->isEnabled());
+
+    // The next command asks to open the port instead of sending into nothing.
+    SeenBox *box = answerNextMessageBox(QMessageBox::Cancel);
+    rig.click("pushButton_4");
+    QVERIFY(box->shown);
+    QCOMPARE(box->title, QStringLiteral("提示"));
+    QCOMPARE(rig.requestsSeen().size(), 1);
+    QCOMPARE(resultLines(w).last(), QStringLiteral("模块[0]合闸:没有应答!!"));
+}
+
+void tst_Faults::secondOperationDuringWait_data()
+{
+    QTest::addColumn<Op>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<int>("writes");
+
+    QTest::newRow("read MAC clicked while closing") << Op::Close << "pushButton_rdmac" << 1;
+    QTest::newRow("close clicked again while closing") << Op::Close << "pushButton_4" << 1;
+    QTest::newRow("thresholds clicked while reading the clock")
+        << Op::ReadClock << "pushButton_yzsz" << 0;
+    QTest::newRow("write MAC clicked while reading the MAC")
+        << Op::ReadMac << "pushButton_wrmac" << 0;
+    QTest::newRow("close all clicked while reading the MAC")
+        << Op::ReadMac << "pushButton_allon" << 0;
+}
+
+void tst_Faults::secondOperationDuringWait()
+{
+    QFETCH(Op, first);
+    QFETCH(QString, second);
+    QFETCH(int, writes);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.selectModule(QStringLiteral("0"));
+    rig.unit().setHostClock([] { return kUnitTime; });
+    rig.unit().setMac(kUnitMac);
+    // The unit takes its time, so that the second click lands in the wait.
+    rig.line().setTurnaroundMs(200);
+    auto &w = rig.window();
+    const QString macField = widget<QLineEdit>(w, "lineEdit_wrmac")->text();
+
+    bool fired = false;
+    QString statusDuring;
+    QTimer::singleShot(50, &w, [&] {
+        fired = true;
+        rig.click(second.toLatin1().constData());
+        statusDuring = statusText(w);
+    });
+    rig.click(buttonOf(first));
+
+    ++tally.cases;
+    tally.unaskedRequests += qMax(0, rig.requestsSeen().size() - 1);
+    qInfo("FAULT | %s | %s | requests %d | unit writes %d | success shown %s",
+          QTest::currentDataTag(), qPrintable(resultLines(w).value(resultLines(w).size() - 1)),
+          int(rig.requestsSeen().size()), unitWrites(rig),
+          claimsSuccess(rig, first) ? "yes" : "no");
+
+    QVERIFY(fired);
+    QCOMPARE(statusDuring, QString::fromUtf8(kBusyText));
+    QCOMPARE(rig.requestsSeen(), QStringList{requestOf(first)});
+    QCOMPARE(trimmed(resultLines(w)), successLines(first));
+    QCOMPARE(unitWrites(rig), writes);
+    QCOMPARE(rig.unit().mac(), kUnitMac);
+    // The refused write did not move the address on either.
+    QCOMPARE(widget<QLineEdit>(w, "lineEdit_wrmac")->text(), macField);
+}
+
+void tst_Faults::cleanupTestCase()
+{
+    qInfo("FAULT TOTALS | cases %d | crashes 0 | false successes %d | requests not asked for %d",
+          tally.cases, tally.falseSuccesses, tally.unaskedRequests);
+    QCOMPARE(tally.falseSuccesses, 0);
+    QCOMPARE(tally.unaskedRequests, 0);
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"
