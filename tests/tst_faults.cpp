@@ -4,6 +4,7 @@
 // wire, and what the unit did. Whatever the fault, nothing may be reported as
 // a success that was not one, and nothing may be written that was not asked for.
 
+#include "support/testdata.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 
@@ -68,24 +69,6 @@ QString requestOf(Op op)
         return kReadMacPacket;
     }
     return QString();
-}
-
-// A service packet framed by the published rule, apart from the program's
-// codec: "~", upper-case hex, LENGTH with its 4-bit check, the two's
-// complement of the character sum, carriage return.
-QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray())
-{
-    const int lenid = 2 * info.size();
-    const int nibbles = (lenid & 0xF) + ((lenid >> 4) & 0xF) + ((lenid >> 8) & 0xF);
-    const int length = (((16 - nibbles % 16) % 16) << 12) | lenid;
-    QByteArray bytes = QByteArray::fromHex("210156");
-    bytes.append(char(fourth)).append(char(length >> 8)).append(char(length & 0xFF)).append(info);
-    const QByteArray body = bytes.toHex().toUpper();
-    int sum = 0;
-    for (char c : body)
-        sum += quint8(c);
-    const QByteArray chksum = QByteArray::number((0x10000 - sum % 0x10000) & 0xFFFF, 16);
-    return '~' + body + chksum.toUpper().rightJustified(4, '0') + '\r';
 }
 
 QString lowerHex(const QByteArray &bytes)

@@ -1,6 +1,7 @@
 // MAC read and write and factory defaults over the service packets: against
 // the simulated unit, and against hand-made replies on a bare line for the
 // replies a sound unit never gives.
+#include "support/testdata.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 #include "tools/pty.h"
@@ -9,26 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-// A service packet framed as the power-supply monitoring protocol publishes
-// it, written here apart from the program's codec: "~", the bytes as upper-case
-// hex, LENGTH with its 4-bit check, the 16-bit two's complement of the
-// character sum, carriage return.
-QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray())
-{
-    const int lenid = 2 * info.size();
-    const int nibbles = (lenid & 0xF) + ((lenid >> 4) & 0xF) + ((lenid >> 8) & 0xF);
-    const int lchksum = (16 - nibbles % 16) % 16;
-    const int length = (lchksum << 12) | lenid;
-    QByteArray bytes = QByteArray::fromHex("210156");
-    bytes.append(char(fourth)).append(char(length >> 8)).append(char(length & 0xFF)).append(info);
-    const QByteArray body = bytes.toHex().toUpper();
-    int sum = 0;
-    for (char c : body)
-        sum += quint8(c);
-    const QByteArray chksum = QByteArray::number((0x10000 - sum % 0x10000) & 0xFFFF, 16);
-    return '~' + body + chksum.toUpper().rightJustified(4, '0') + '\r';
-}
 
 QString asSeen(const QByteArray &request)
 {

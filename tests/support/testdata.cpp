@@ -64,3 +64,19 @@ QStringList framesWithCrc(const QStringList &hex)
         frames << withCrc(h);
     return frames;
 }
+
+QByteArray servicePacket(quint8 fourth, const QByteArray &info)
+{
+    const int lenid = 2 * info.size();
+    const int nibbles = (lenid & 0xF) + ((lenid >> 4) & 0xF) + ((lenid >> 8) & 0xF);
+    const int lchksum = (16 - nibbles % 16) % 16;
+    const int length = (lchksum << 12) | lenid;
+    QByteArray bytes = QByteArray::fromHex("210156");
+    bytes.append(char(fourth)).append(char(length >> 8)).append(char(length & 0xFF)).append(info);
+    const QByteArray body = bytes.toHex().toUpper();
+    int sum = 0;
+    for (char c : body)
+        sum += quint8(c);
+    const QByteArray chksum = QByteArray::number((0x10000 - sum % 0x10000) & 0xFFFF, 16);
+    return '~' + body + chksum.toUpper().rightJustified(4, '0') + '\r';
+}

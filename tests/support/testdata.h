@@ -46,3 +46,9 @@ quint16 referenceCrc(const QByteArray &bytes);
 // upper-case, as BenchRig::requestsSeen() shows frames.
 QString withCrc(const QString &hex);
 QStringList framesWithCrc(const QStringList &hex);
+
+// A "~" service packet built from the published frame rules, apart from the
+// program's encoder: VER 21, ADR 01, CID1 56, the fourth byte, LENGTH with its
+// 4-bit check, INFO in upper-case hex, the 16-bit two's complement of the
+// character sum, carriage return.
+QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray());
