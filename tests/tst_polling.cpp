@@ -261,13 +261,13 @@ void tst_Polling::pollFillsTheEditors()
              QStringLiteral("2026-03-15 12:30:45"));
 }
 
-enum Fault { Silent, Exception02, CorruptCrc, UnknownRegister };
-Q_DECLARE_METATYPE(Fault)
+// The unit is whole; the list names a register the unit does not have.
+constexpr UnitFault UnknownRegister = NoUnitFault;
 
 // Two entries on module 1: each failure has its line and the walk goes on.
 void tst_Polling::failedEntries_data()
 {
-    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<UnitFault>("fault");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("arrived"); // the first reply as logged; empty: nothing logged
 
@@ -289,7 +289,7 @@ void tst_Polling::failedEntries_data()
 
 void tst_Polling::failedEntries()
 {
-    QFETCH(Fault, fault);
+    QFETCH(UnitFault, fault);
     QFETCH(QStringList, lines);
     QFETCH(QString, arrived);
 
@@ -299,19 +299,7 @@ void tst_Polling::failedEntries()
                             QStringLiteral("0805,低压脱离值,0,1,1")}));
     QVERIFY(rig.ready());
     loadRegisters(rig.unit().module(1), QStringLiteral("0704=0002 0805=04D2"));
-    switch (fault) {
-    case Silent:
-        rig.unit().silentModules.insert(1);
-        break;
-    case Exception02:
-        rig.unit().forcedException.insert(1, 0x02);
-        break;
-    case CorruptCrc:
-        rig.unit().corruptCrc = true;
-        break;
-    case UnknownRegister:
-        break;
-    }
+    breakUnit(rig.unit(), 1, fault);
     rig.selectModule(QStringLiteral("1"));
     tick(rig.window(), {QStringLiteral("开关状态"), QStringLiteral("低压脱离值")});
     rig.click("pushButton");

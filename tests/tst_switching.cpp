@@ -28,11 +28,7 @@ int receiveLines(MainWindow &w)
     return trafficLines(w).filter(QStringLiteral("][接收]: ")).size();
 }
 
-enum Fault { Silent, Exception02, Exception06, CorruptCrc };
-
 } // namespace
-
-Q_DECLARE_METATYPE(Fault)
 
 class tst_Switching : public QObject
 {
@@ -172,7 +168,7 @@ void tst_Switching::allModules()
 void tst_Switching::failedCommand_data()
 {
     QTest::addColumn<QString>("button");
-    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<UnitFault>("fault");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("arrived"); // what the traffic window shows; empty: nothing
 
@@ -201,26 +197,13 @@ void tst_Switching::failedCommand_data()
 void tst_Switching::failedCommand()
 {
     QFETCH(QString, button);
-    QFETCH(Fault, fault);
+    QFETCH(UnitFault, fault);
     QFETCH(QString, message);
     QFETCH(QString, arrived);
 
     BenchRig rig;
     QVERIFY(rig.ready());
-    switch (fault) {
-    case Silent:
-        rig.unit().silentModules.insert(1);
-        break;
-    case Exception02:
-        rig.unit().forcedException.insert(1, 0x02);
-        break;
-    case Exception06:
-        rig.unit().forcedException.insert(1, 0x06);
-        break;
-    case CorruptCrc:
-        rig.unit().corruptCrc = true;
-        break;
-    }
+    breakUnit(rig.unit(), 1, fault);
     rig.selectModule(QStringLiteral("1"));
     rig.click(button.toLatin1().constData());
 

@@ -41,3 +41,23 @@ void BenchRig::click(const char *buttonName)
 {
     widget<QPushButton>(*m_window, buttonName)->click();
 }
+
+void breakUnit(PduUnit &unit, int module, UnitFault fault)
+{
+    switch (fault) {
+    case NoUnitFault:
+        break;
+    case Silent:
+        unit.silentModules.insert(module);
+        break;
+    case Exception02:
+        unit.forcedException.insert(module, 0x02);
+        break;
+    case Exception06:
+        unit.forcedException.insert(module, 0x06);
+        break;
+    case CorruptCrc:
+        unit.corruptCrc = true;
+        break;
+    }
+}

@@ -23,6 +23,13 @@ struct UnitOnLine
     {}
 };
 
+// What the operation tests break in the unit before they click.
+enum UnitFault { NoUnitFault, Silent, Exception02, Exception06, CorruptCrc };
+Q_DECLARE_METATYPE(UnitFault)
+
+// Puts fault on module of unit (a corrupted CRC is the whole unit's).
+void breakUnit(PduUnit &unit, int module, UnitFault fault);
+
 // A window in a working directory that holds the sample config.ini and
 // mac.csv, its port open on a simulated unit. Destroying it closes the
 // window's port before the line goes away.
