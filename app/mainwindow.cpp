@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QCloseEvent>
 #include <QPushButton>
 #include <QTimer>
 
@@ -34,6 +35,9 @@ MainWindow::MainWindow(QWidget *parent)
     setMinimumSize(1400, 900);
     ui->groupBoxMessage->setVisible(false);
     ui->groupBox_3->setVisible(false);
+    // The form keeps them in the status bar; only code can place them on its right.
+    ui->statusbar->addPermanentWidget(ui->label_progress);
+    ui->statusbar->addPermanentWidget(ui->pushButton_stop);
 
     // Owned by the window so they go with it; the port is closed before that.
     serialPort = new QSerialPort(this);
@@ -92,4 +96,15 @@ void MainWindow::connectSendPanel()
 void MainWindow::on_actionExit_triggered()
 {
     close();
+}
+
+// The application's event loop quits with the window, and an operation waiting
+// in a nested loop could never sleep again: it ends here, and the port goes
+// with the window instead of when the last request has timed out.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    endOperationEarly(OperationState::WindowClosing);
+    if (serialPort->isOpen())
+        on_actionClose_triggered();
+    QMainWindow::closeEvent(event);
 }

@@ -5,10 +5,12 @@
 // is their place below), each run under a banner naming the file that holds it;
 // the plain members follow, grouped the same way.
 
+#include "device/runreport.h"
 #include "protocol/modbus.h"
 #include "serial/messagelog.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QString>
@@ -20,6 +22,7 @@ QT_BEGIN_NAMESPACE
 namespace Ui {
 class MainWindow;
 }
+class QCloseEvent;
 class QEventLoop;
 class QMenu;
 class QModelIndex;
@@ -119,6 +122,13 @@ private slots:
     void on_pushButton_2_clicked(); // 47
     void reg_rd(ushort reg);        // 48
 
+    // ---- device/runs.cpp: stopping a poll or an all-modules run
+    void on_pushButton_stop_clicked(); // 49
+
+protected:
+    // ---- app/mainwindow.cpp: a running operation ends with the window
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     friend struct MainWindowProbe; // tests look at the receive state through this
 
@@ -138,7 +148,7 @@ private:
     // ---- serial/port.cpp
     void RefreshPortList();
     bool portUsable() const;
-    void askToOpenPort();
+    bool askToOpenPort(); // true when the engineer chose to open it
     void onPortError(QSerialPort::SerialPortError error);
     void closePortAfterError();
 
@@ -157,8 +167,23 @@ private:
 
     // ---- serial/exchange.cpp: one request out, its reply gathered and judged
     ReplyVerdict exchangeRequest(const unsigned char *frame, int length, ReplyKind kind);
+    bool readyToSend();
     bool beginOperation();
     void endOperation();
+    // The running device operation, and why it ends early. The exchange looks
+    // before it sends, the wait whenever it wakes.
+    enum class OperationState {
+        Idle,
+        Running,
+        StopRequested, // the engineer pressed 停止: ends after the exchange in progress
+        PortLost,      // the port went (hang-up, closed by hand, not opened when asked)
+        WindowClosing, // the window is closing: end at once, say nothing
+        Cancelled      // the engineer would not open the closed port
+    };
+    void endOperationEarly(OperationState why);
+    bool operationGoesOn() const { return m_operation == OperationState::Running; }
+    bool exchangeCutShort() const;
+    void reportOperationEnd();
     // One device operation at a time: held for the whole of a slot's work,
     // released however the slot ends. False when another operation runs.
     class Operation
@@ -181,26 +206,38 @@ private:
         MainWindow *m_window;
         bool m_held;
     };
-    QString failureText(const ReplyVerdict &verdict, const QString &noReplyText) const;
+
+    // ---- device/runs.cpp: progress, stop and summary of a run over many requests
+    void beginRun(int total);
+    void showRunStep(const QString &text);
+    void countInRun(const ReplyVerdict &verdict);
+    void finishRun();
 
     // ---- device/polling.cpp
+    void pollTicked();
     void poll_item(QTreeWidgetItem *item);
-    void readEntry(int entry);
+    ReplyVerdict readEntry(int entry);
     QString decode_reply(int entry, const unsigned char *bytes);
     void show_in_editor(int entry, const QString &text);
 
     // ---- device/switching.cpp
-    void switchModule(int command);
-    void switchAllModules(int command);
+    void runSwitch(int command);
+    void runSwitchAll(int command);
+    ReplyVerdict switchModule(int command);
     int moduleNumber() const;
 
     // ---- device/thresholds.cpp
+    void writeThresholds();
+    void writeWindow(int window);
     void reg_wr(int entry, quint16 value);
     void reg_wr_multi(int entry, const unsigned char *data);
     void writeThreshold(const QString &fieldName, const QString &text, quint16 base);
     void writeWindowValue(const QString &fieldName, const QString &text, quint16 base);
     int entryForWrite(quint16 base, const QString &what);
     void reportWrite(int module, int entry, const ReplyVerdict &verdict);
+
+    // ---- device/clock.cpp
+    void writeClock();
 
     // ---- device/provisioning.cpp
     void serial_query(const unsigned char *data, int data_len, unsigned char *reply,
@@ -226,7 +263,14 @@ private:
     int macCount;
 
     // Beyond the window's own members.
-    bool m_busy = false;                // one device operation at a time
+    OperationState m_operation = OperationState::Idle; // one device operation at a time
+    bool m_operationEndReported = false;               // the line saying why it ended, once
+    struct Run
+    {
+        int total = 0;
+        RunTally tally;
+        QElapsedTimer clock;
+    } m_run;                            // the poll or all-modules run under way
     bool m_errorClosePending = false;   // a port error closes the port once
     QEventLoop *m_waitLoop = nullptr;   // the wait that reception wakes
     int m_lastChunkSize = 0;            // for the status text of the last reception

@@ -2,7 +2,8 @@
 // timing on, at 9600 and 115200 baud: one read through the tool's request
 // exchange beside libmodbus on the same line, a whole poll of the sample
 // device list, an all-modules close, the processor time each costs, and how
-// the traffic window copes with a long session. Prints a table; asserts nothing.
+// the traffic window copes with a long session, and how quickly an operation
+// ends when the window closes or the line goes. Prints a table; asserts nothing.
 //
 //   bench_tool [--runs N] [--lines N]
 
@@ -15,13 +16,16 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -116,11 +120,12 @@ struct Sim
     QProcess process;
     QString port;
 
-    bool start(const QString &program, int baud, int turnaroundMs)
+    bool start(const QString &program, int baud, int turnaroundMs, const QStringList &extra = {})
     {
-        process.start(program, {QStringLiteral("--baud"), QString::number(baud),
-                                QStringLiteral("--turnaround"), QString::number(turnaroundMs),
-                                QStringLiteral("--quiet")});
+        process.start(program, QStringList{QStringLiteral("--baud"), QString::number(baud),
+                                           QStringLiteral("--turnaround"),
+                                           QString::number(turnaroundMs), QStringLiteral("--quiet")}
+                                   + extra);
         if (!process.waitForStarted(5000))
             return false;
         QElapsedTimer t;
@@ -203,6 +208,119 @@ PollWire pollWire(QTreeWidget *tree)
     return w;
 }
 
+double monotonicMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Counts the message boxes that come up, and closes each.
+class BoxCounter : public QObject
+{
+public:
+    BoxCounter() { qApp->installEventFilter(this); }
+    ~BoxCounter() override { qApp->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto *box = qobject_cast<QMessageBox *>(watched)) {
+                ++count;
+                QTimer::singleShot(0, box, [box] { box->reject(); });
+            }
+        }
+        return false;
+    }
+};
+
+constexpr int kCloseAfterMs = 1500; // module 1 of the run is waiting
+const char *const kCloseChild = "--close-during-run";
+
+// Run as a child of the benchmark: an all-modules close against a unit whose
+// modules are all silent, the window closed while module 1 waits, inside the
+// application's own event loop. Prints when it closed and what followed.
+int closeDuringRun(QApplication &app, const QString &sim)
+{
+    Sim unit;
+    if (!unit.start(sim, 9600, 5, {QStringLiteral("--silent"), QStringLiteral("0,1,2,3,4,5,10")}))
+        return 2;
+    MainWindow w;
+    w.show();
+    if (!openOn(w, unit.port, 9600))
+        return 2;
+    double closedMs = 0;
+    double cpuAtClose = 0;
+    bool openAfterClose = true;
+    QTimer::singleShot(0, &w, [&w] { child<QPushButton>(w, "pushButton_allon")->click(); });
+    QTimer::singleShot(kCloseAfterMs, &w, [&] {
+        cpuAtClose = cpuMs();
+        closedMs = monotonicMs();
+        w.close();
+        openAfterClose = w.findChild<QSerialPort *>()->isOpen();
+    });
+    app.exec();
+    std::printf("%.3f %.3f %.3f %d\n", closedMs, monotonicMs() - closedMs, cpuMs() - cpuAtClose,
+                openAfterClose ? 1 : 0);
+    return 0;
+}
+
+void measureCloseDuringRun()
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kCloseChild)});
+    if (!child.waitForStarted(10000) || !child.waitForFinished(60000)) {
+        std::printf("window closed during a run: the child did not finish\n");
+        return;
+    }
+    const double exitedMs = monotonicMs();
+    const QStringList f
+        = QString::fromLatin1(child.readAllStandardOutput()).split(QLatin1Char(' '));
+    if (child.exitCode() != 0 || f.size() < 4) {
+        std::printf("window closed during a run: the child failed (%d)\n", child.exitCode());
+        return;
+    }
+    std::printf("window closed during an all-modules run, all modules silent: close->exit %.1f ms "
+                "(event loop ended after %.1f ms), processor after close %.2f ms, port %s\n",
+                exitedMs - f[0].toDouble(), f[1].toDouble(), f[2].toDouble(),
+                f[3].trimmed() == QLatin1String("0") ? "closed" : "still open");
+}
+
+// The unit goes away (its process killed, so the line closes) while the
+// sample list's twelve reads run.
+void measureLinePulled(const QString &sim)
+{
+    Sim unit;
+    if (!unit.start(sim, 9600, 5))
+        return;
+    MainWindow w;
+    w.show();
+    if (!openOn(w, unit.port, 9600))
+        return;
+    child<QTreeWidget>(w, "treeWidget")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    BoxCounter boxes;
+    double pulledMs = 0;
+    QTimer::singleShot(60, &w, [&] {
+        unit.process.kill();
+        pulledMs = monotonicMs();
+    });
+    child<QPushButton>(w, "pushButton")->click();
+    const double endedMs = monotonicMs();
+    QEventLoop settle; // the result window takes its lines in batches
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);
+    settle.exec();
+    const QStringList lines
+        = child<QTextBrowser>(w, "textBrowser_val")->toPlainText().split(QLatin1Char('\n'));
+    const bool aborted = lines.contains(QStringLiteral("串口已断开，操作中止"));
+    std::printf(
+        "line pulled during a 12-read poll at 9600 baud: %d message boxes, %s %.1f ms after "
+        "the unit went\n",
+        boxes.count, aborted ? "abort line" : "poll ended without the abort line",
+        endedMs - pulledMs);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -228,6 +346,8 @@ int main(int argc, char *argv[])
     QFile::copy(QStringLiteral(FEEDERBENCH_SOURCE_DIR "/examples/mac.csv"),
                 work.filePath(QStringLiteral("mac.csv")));
     QDir::setCurrent(work.path());
+    if (args.contains(QString::fromLatin1(kCloseChild)))
+        return closeDuringRun(app, sim);
 
     std::printf("FeederBench against pdu-sim (turnaround %d ms, 10 bits a byte), medians of %d runs\n\n",
                 turnaroundMs, runs);
@@ -329,5 +449,9 @@ int main(int argc, char *argv[])
                     "memory %ld kB (+%ld kB)\n",
                     lines, firstMs, lastMs, rssKb(), rssKb() - rss0);
     }
+
+    std::printf("\n");
+    measureCloseDuringRun();
+    measureLinePulled(sim);
     return 0;
 }

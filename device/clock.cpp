@@ -11,6 +11,11 @@ constexpr quint16 kClockRegister = 0x080F;
 
 void MainWindow::on_pushButton_datatime_clicked()
 {
+    writeClock();
+}
+
+void MainWindow::writeClock()
+{
     const Operation operation(this);
     if (!operation)
         return;

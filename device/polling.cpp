@@ -19,14 +19,41 @@ QString separatorLine()
     return QStringLiteral("===========================");
 }
 
+// The device-table entry a ticked item stands for, or -1 (unticked, or the
+// root "所有", which carries 999).
+int tickedEntry(const QTreeWidgetItem *item)
+{
+    if (item->checkState(0) != Qt::Checked)
+        return -1;
+    bool isNumber = false;
+    const uint entry = item->data(0, Qt::UserRole).toUInt(&isNumber);
+    return isNumber && entry < uint(kDeviceTableSize) ? int(entry) : -1;
+}
+
+int tickedReads(const QTreeWidgetItem *item)
+{
+    const int entry = tickedEntry(item);
+    int reads = entry >= 0 && deviceTable[entry].type < kGroupHeaderType ? 1 : 0;
+    for (int i = 0; i < item->childCount(); ++i)
+        reads += tickedReads(item->child(i));
+    return reads;
+}
+
 } // namespace
 
 void MainWindow::on_pushButton_clicked()
 {
+    pollTicked();
+}
+
+void MainWindow::pollTicked()
+{
     const Operation operation(this);
     if (!operation)
         return;
+    beginRun(tickedReads(treeWidget->invisibleRootItem()));
     poll_item(treeWidget->invisibleRootItem());
+    finishRun();
 }
 
 void MainWindow::on_pushButton_2_clicked()
@@ -54,23 +81,26 @@ void MainWindow::reg_rd(ushort reg)
 
 // Check states are read as the walk reaches each item: the engineer may tick
 // or untick items while an earlier entry waits for its reply.
+// A stopped or cut-short poll reads nothing more.
 void MainWindow::poll_item(QTreeWidgetItem *item)
 {
-    if (item->checkState(0) == Qt::Checked) {
-        bool isNumber = false;
-        const uint entry = item->data(0, Qt::UserRole).toUInt(&isNumber);
-        if (isNumber && entry < uint(kDeviceTableSize)) { // the root "所有" carries 999
-            if (deviceTable[entry].type >= kGroupHeaderType)
-                appendResult(separatorLine());
-            else
-                readEntry(int(entry));
+    const int entry = tickedEntry(item);
+    if (entry >= 0 && operationGoesOn()) {
+        if (deviceTable[entry].type >= kGroupHeaderType) {
+            appendResult(separatorLine());
+        } else {
+            // An item ticked during the poll adds to the total.
+            const int step = m_run.tally.done() + 1;
+            m_run.total = qMax(m_run.total, step);
+            showRunStep(pollStepText(step, m_run.total, deviceTable[entry].des));
+            countInRun(readEntry(entry));
         }
     }
-    for (int i = 0; i < item->childCount(); ++i)
+    for (int i = 0; i < item->childCount() && operationGoesOn(); ++i)
         poll_item(item->child(i));
 }
 
-void MainWindow::readEntry(int entry)
+ReplyVerdict MainWindow::readEntry(int entry)
 {
     const DeviceEntry &e = deviceTable[entry];
     // The module is read afresh for every entry: it may change during a poll.
@@ -80,8 +110,9 @@ void MainWindow::readEntry(int entry)
         readFrame, length, ReplyKind::modbus(kReadHoldingRegisters));
     if (verdict.ok())
         appendResult(e.des + QLatin1Char(':') + decode_reply(entry, recvBuf + 2));
-    else
-        appendResult(failureText(verdict, e.des + QStringLiteral(":没有应答!!")));
+    else if (verdict.outcome != ReplyVerdict::Abandoned)
+        appendResult(e.des + QLatin1Char(':') + failureReason(verdict));
+    return verdict;
 }
 
 QString MainWindow::decode_reply(int entry, const unsigned char *bytes)

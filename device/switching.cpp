@@ -15,7 +15,7 @@ struct SwitchCommand
     quint16 base;
     quint16 value;
     const char *success; // %1: the module number
-    const char *noReply; // %1: the module number
+    const char *failed;  // %1: the module number; the reason follows ("没有应答!!")
     bool pauseAfter;
     const char *allWord; // the word of the all-modules banner; none for the last four
 };
@@ -34,17 +34,16 @@ enum Command {
 
 // Close and open are two command registers, not one register with two values.
 const SwitchCommand kSwitchCommands[] = {
-    {0x0802, 0, "模块[%1]合闸成功", "模块[%1]合闸:没有应答!!", true, "合闸"},
-    {0x0803, 1, "模块[%1]分闸成功", "模块[%1]分闸:没有应答!!", true, "分闸"},
-    {0x0801, 1, "模块[%1]: enable远程分合闸成功", "模块[%1]enable远程分合闸:没有应答!!", true,
+    {0x0802, 0, "模块[%1]合闸成功", "模块[%1]合闸:", true, "合闸"},
+    {0x0803, 1, "模块[%1]分闸成功", "模块[%1]分闸:", true, "分闸"},
+    {0x0801, 1, "模块[%1]: enable远程分合闸成功", "模块[%1]enable远程分合闸:", true,
      "远程控制使能"},
-    {0x0801, 0, "模块[%1]: disable远程分合闸成功", "模块[%1]disable远程分合闸:没有应答!!", true,
+    {0x0801, 0, "模块[%1]: disable远程分合闸成功", "模块[%1]disable远程分合闸:", true,
      "远程控制关闭"},
-    {0x0804, 1, "模块[%1]低压脱离enable成功", "模块[%1]低压脱离enable:没有应答!!", false, nullptr},
-    {0x0804, 0, "模块[%1]低压脱离disable成功", "模块[%1]低压脱离disable:没有应答!!", false,
-     nullptr},
-    {0x0807, 1, "模块[%1]时段控enable成功", "模块[%1]时段控enable:没有应答!!", false, nullptr},
-    {0x0807, 0, "模块[%1]时段控disable成功", "模块[%1]时段控disable:没有应答!!", false, nullptr},
+    {0x0804, 1, "模块[%1]低压脱离enable成功", "模块[%1]低压脱离enable:", false, nullptr},
+    {0x0804, 0, "模块[%1]低压脱离disable成功", "模块[%1]低压脱离disable:", false, nullptr},
+    {0x0807, 1, "模块[%1]时段控enable成功", "模块[%1]时段控enable:", false, nullptr},
+    {0x0807, 0, "模块[%1]时段控disable成功", "模块[%1]时段控disable:", false, nullptr},
 };
 
 } // namespace
@@ -53,101 +52,95 @@ const SwitchCommand kSwitchCommands[] = {
 
 void MainWindow::on_pushButton_4_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(Close);
+    runSwitch(Close);
 }
 
 void MainWindow::on_pushButton_5_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(Open);
+    runSwitch(Open);
 }
 
 void MainWindow::on_pushButton_6_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(RemoteOn);
+    runSwitch(RemoteOn);
 }
 
 void MainWindow::on_pushButton_7_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(RemoteOff);
+    runSwitch(RemoteOff);
 }
 
 void MainWindow::on_pushButton_8_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(DisconnectOn);
+    runSwitch(DisconnectOn);
 }
 
 void MainWindow::on_pushButton_9_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(DisconnectOff);
+    runSwitch(DisconnectOff);
 }
 
 void MainWindow::on_pushButton_10_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(TimeControlOn);
+    runSwitch(TimeControlOn);
 }
 
 void MainWindow::on_pushButton_11_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchModule(TimeControlOff);
+    runSwitch(TimeControlOff);
 }
 
 void MainWindow::on_pushButton_allon_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchAllModules(Close);
+    runSwitchAll(Close);
 }
 
 void MainWindow::on_pushButton_alloff_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchAllModules(Open);
+    runSwitchAll(Open);
 }
 
 void MainWindow::on_pushButton_rm_ctrl_on_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    switchAllModules(RemoteOn);
+    runSwitchAll(RemoteOn);
 }
 
 void MainWindow::on_pushButton_rm_ctrl_off_clicked()
 {
+    runSwitchAll(RemoteOff);
+}
+
+void MainWindow::runSwitch(int command)
+{
+    const Operation operation(this);
+    if (operation)
+        switchModule(command);
+}
+
+// A silent module gets its message and the next one follows: the engineer
+// asked for every module. The combo box ends on the last module switched, as
+// the engineer saw the run go by, and the status bar says where it stands.
+void MainWindow::runSwitchAll(int command)
+{
     const Operation operation(this);
     if (!operation)
         return;
-    switchAllModules(RemoteOff);
+    const QString word = QString::fromUtf8(kSwitchCommands[command].allWord);
+    const int modules = ui->comboBox_md->count();
+    beginRun(modules);
+    for (int i = 0; i < modules && operationGoesOn(); ++i) {
+        showRunStep(moduleStepText(i + 1, modules));
+        appendResult(
+            QStringLiteral("---------%1%2-------------").arg(word, ui->comboBox_md->itemText(i)));
+        ui->comboBox_md->setCurrentIndex(i);
+        countInRun(switchModule(command));
+    }
+    finishRun();
+    ui->statusbar->showMessage(
+        QStringLiteral("操作模块已切换为%1").arg(ui->comboBox_md->currentText()));
 }
 
-void MainWindow::switchModule(int command)
+ReplyVerdict MainWindow::switchModule(int command)
 {
     const SwitchCommand &c = kSwitchCommands[command];
     const int module = moduleNumber();
@@ -155,25 +148,15 @@ void MainWindow::switchModule(int command)
         = make_write_single_frame(kBusAddress, moduleRegister(module, c.base), c.value);
     const ReplyVerdict verdict = exchangeRequest(
         requestFrame, length, ReplyKind::modbus(kWriteSingleRegister));
+    if (verdict.outcome == ReplyVerdict::Abandoned)
+        return verdict;
     if (verdict.ok())
         appendResult(QString::fromUtf8(c.success).arg(module));
     else
-        appendResult(failureText(verdict, QString::fromUtf8(c.noReply).arg(module)));
+        appendResult(QString::fromUtf8(c.failed).arg(module) + failureReason(verdict));
     if (c.pauseAfter)
         DelayMs(kSwitchPauseMs);
-}
-
-// A silent module gets its message and the next one follows; the combo box
-// ends on the last module, as the engineer saw the run go by.
-void MainWindow::switchAllModules(int command)
-{
-    const QString word = QString::fromUtf8(kSwitchCommands[command].allWord);
-    for (int i = 0; i < ui->comboBox_md->count(); ++i) {
-        appendResult(
-            QStringLiteral("---------%1%2-------------").arg(word, ui->comboBox_md->itemText(i)));
-        ui->comboBox_md->setCurrentIndex(i);
-        switchModule(command);
-    }
+    return verdict;
 }
 
 int MainWindow::moduleNumber() const

@@ -13,8 +13,6 @@ constexpr quint16 kLowVoltageCutRegister = 0x0805;
 constexpr quint16 kReconnectRegister = 0x0806;
 constexpr quint16 kOverCurrentRegister = 0x080E;
 constexpr quint16 kWindow1HourRegister = 0x0808; // hour, minute of windows 1 to 3 follow
-constexpr quint16 kWindow2HourRegister = 0x080A;
-constexpr quint16 kWindow3HourRegister = 0x080C;
 
 constexpr quint16 kClockRegisterCount = 4;
 constexpr int kClockBlockBytes = 8;
@@ -39,6 +37,26 @@ QString thresholdLimitText(int xsws)
 
 void MainWindow::on_pushButton_yzsz_clicked()
 {
+    writeThresholds();
+}
+
+void MainWindow::on_pushButton_sd1_clicked()
+{
+    writeWindow(1);
+}
+
+void MainWindow::on_pushButton_sd2_clicked()
+{
+    writeWindow(2);
+}
+
+void MainWindow::on_pushButton_sd3_clicked()
+{
+    writeWindow(3);
+}
+
+void MainWindow::writeThresholds()
+{
     const Operation operation(this);
     if (!operation)
         return;
@@ -49,34 +67,22 @@ void MainWindow::on_pushButton_yzsz_clicked()
     writeThreshold(QStringLiteral("过流阈值"), ui->lineEdit_glyz->text(), kOverCurrentRegister);
 }
 
-void MainWindow::on_pushButton_sd1_clicked()
+// Window n (1 to 3): its hour, then its minute, from the two fields beside its button.
+void MainWindow::writeWindow(int window)
 {
     const Operation operation(this);
     if (!operation)
         return;
-    writeWindowValue(QStringLiteral("时段1小时"), ui->lineEdit_sd1hh->text(), kWindow1HourRegister);
-    writeWindowValue(QStringLiteral("时段1分钟"), ui->lineEdit_sd1mm->text(),
-                     kWindow1HourRegister + 1);
-}
-
-void MainWindow::on_pushButton_sd2_clicked()
-{
-    const Operation operation(this);
-    if (!operation)
-        return;
-    writeWindowValue(QStringLiteral("时段2小时"), ui->lineEdit_sd2hh->text(), kWindow2HourRegister);
-    writeWindowValue(QStringLiteral("时段2分钟"), ui->lineEdit_sd2mm->text(),
-                     kWindow2HourRegister + 1);
-}
-
-void MainWindow::on_pushButton_sd3_clicked()
-{
-    const Operation operation(this);
-    if (!operation)
-        return;
-    writeWindowValue(QStringLiteral("时段3小时"), ui->lineEdit_sd3hh->text(), kWindow3HourRegister);
-    writeWindowValue(QStringLiteral("时段3分钟"), ui->lineEdit_sd3mm->text(),
-                     kWindow3HourRegister + 1);
+    static QLineEdit *Ui::MainWindow::*const fields[][2] = {
+        {&Ui::MainWindow::lineEdit_sd1hh, &Ui::MainWindow::lineEdit_sd1mm},
+        {&Ui::MainWindow::lineEdit_sd2hh, &Ui::MainWindow::lineEdit_sd2mm},
+        {&Ui::MainWindow::lineEdit_sd3hh, &Ui::MainWindow::lineEdit_sd3mm},
+    };
+    const quint16 hourRegister = quint16(kWindow1HourRegister + 2 * (window - 1));
+    writeWindowValue(QStringLiteral("时段%1小时").arg(window), (ui->*fields[window - 1][0])->text(),
+                     hourRegister);
+    writeWindowValue(QStringLiteral("时段%1分钟").arg(window), (ui->*fields[window - 1][1])->text(),
+                     hourRegister + 1);
 }
 
 // A register the device list does not name cannot be addressed; saying so
@@ -90,8 +96,11 @@ int MainWindow::entryForWrite(quint16 base, const QString &what)
     return entry;
 }
 
+// After a cut-short exchange the remaining fields are left alone.
 void MainWindow::writeThreshold(const QString &fieldName, const QString &text, quint16 base)
 {
+    if (!operationGoesOn())
+        return;
     const int entry = entryForWrite(base, fieldName);
     if (entry < 0)
         return;
@@ -116,6 +125,8 @@ void MainWindow::writeThreshold(const QString &fieldName, const QString &text, q
 
 void MainWindow::writeWindowValue(const QString &fieldName, const QString &text, quint16 base)
 {
+    if (!operationGoesOn())
+        return;
     const int entry = entryForWrite(base, fieldName);
     if (entry < 0)
         return;
@@ -159,8 +170,19 @@ void MainWindow::reportWrite(int module, int entry, const ReplyVerdict &verdict)
 {
     const QString number = QString::number(module);
     const QString &des = deviceTable[entry].des;
-    if (verdict.ok())
+    const QString failed = QStringLiteral("模块[%1]:写%2失败").arg(number, des);
+    switch (verdict.outcome) {
+    case ReplyVerdict::Answer:
         appendResult(QStringLiteral("模块[%1]:写%2成功").arg(number, des));
-    else
-        appendResult(failureText(verdict, QStringLiteral("模块[%1]:写%2失败").arg(number, des)));
+        break;
+    case ReplyVerdict::NoReply:
+        appendResult(failed); // the line says it all when nothing came
+        break;
+    case ReplyVerdict::Exception:
+    case ReplyVerdict::Invalid:
+        appendResult(failed + QLatin1Char(':') + failureReason(verdict));
+        break;
+    case ReplyVerdict::Abandoned:
+        break; // the operation's end says why
+    }
 }

@@ -187,6 +187,36 @@ ReplyVerdict judgeReply(const ReplyKind &kind, const unsigned char *bytes, int l
     return verdict;
 }
 
+bool replyEchoesRequest(const unsigned char *request, int requestLength, const unsigned char *reply,
+                        int replyLength)
+{
+    constexpr int kEchoEnd = 6; // address, function, two words
+    if (requestLength < kEchoEnd)
+        return true;
+    const quint8 function = request[1];
+    if (function != kWriteSingleRegister && function != kWriteMultipleRegisters)
+        return true;
+    if (replyLength < 2 || reply[1] != function)
+        return true; // an exception reply carries no echo
+    return replyLength >= kEchoEnd && std::memcmp(request + 2, reply + 2, kEchoEnd - 2) == 0;
+}
+
+QString failureReason(const ReplyVerdict &verdict)
+{
+    switch (verdict.outcome) {
+    case ReplyVerdict::NoReply:
+        return QStringLiteral("没有应答!!");
+    case ReplyVerdict::Exception:
+        return QStringLiteral("异常应答 ") + exceptionText(verdict.exceptionCode);
+    case ReplyVerdict::Invalid:
+        return QStringLiteral("应答校验错误");
+    case ReplyVerdict::Answer:
+    case ReplyVerdict::Abandoned:
+        break;
+    }
+    return QString();
+}
+
 QString exceptionText(quint8 code)
 {
     struct Name

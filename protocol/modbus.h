@@ -62,7 +62,9 @@ ReplyState checkReply(const ReplyKind &kind, const unsigned char *bytes, int len
 // The verdict on one exchange, as the device operations report it.
 struct ReplyVerdict
 {
-    enum Outcome { NoReply, Answer, Exception, Invalid };
+    // Abandoned: the operation ended (port lost, window closing, the engineer
+    // cancelled) before there was a reply to judge.
+    enum Outcome { NoReply, Answer, Exception, Invalid, Abandoned };
     Outcome outcome = NoReply;
     quint8 exceptionCode = 0;
     bool ok() const { return outcome == Answer; }
@@ -70,5 +72,17 @@ struct ReplyVerdict
 
 ReplyVerdict judgeReply(const ReplyKind &kind, const unsigned char *bytes, int length);
 
+// The unit answers a write with an echo: function 06 repeats the request's
+// register and value, function 10h its start register and register count.
+// False when reply is a normal reply to such a write that echoes anything
+// else; true for every other request.
+bool replyEchoesRequest(const unsigned char *request, int requestLength, const unsigned char *reply,
+                        int replyLength);
+
 // "02 非法数据地址" and the like; an unknown code shows as its number alone.
 QString exceptionText(quint8 code);
+
+// Why an exchange failed, as the result window says it after the failed
+// operation's name: "没有应答!!", "异常应答 02 非法数据地址", "应答校验错误".
+// Empty for an answer and for an abandoned exchange.
+QString failureReason(const ReplyVerdict &verdict);

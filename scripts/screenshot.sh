@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the main window on the sample config.ini and mac.csv of examples/,
-# after a read test of every entry against a simulated unit, into
+# after a read test of every entry against a simulated unit (the result window
+# ends on its summary line), into
 # docs/screenshot.png on the offscreen platform: no display needed. Configures and builds feederbench-snapshot first when needed.
 #   bash scripts/screenshot.sh [output.png]
 set -euo pipefail

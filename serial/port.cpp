@@ -212,6 +212,7 @@ void MainWindow::on_actionConnect_triggered()
 
 void MainWindow::on_actionClose_triggered()
 {
+    endOperationEarly(OperationState::PortLost);
     m_errorClosePending = false;
     if (serialPort->isOpen()) {
         serialPort->clear(QSerialPort::AllDirections);
@@ -227,15 +228,17 @@ bool MainWindow::portUsable() const
     return serialPort && serialPort->isOpen() && serialPort->isWritable();
 }
 
-void MainWindow::askToOpenPort()
+bool MainWindow::askToOpenPort()
 {
     const QString name = ui->comboBoxPort->currentText();
     const auto answer = QMessageBox::question(
         this, QStringLiteral("提示"),
         QStringLiteral("串口 %1 并没有打开, 是否要打开串口 %2 ?").arg(name, name),
         QMessageBox::Ok | QMessageBox::Cancel);
-    if (answer == QMessageBox::Ok)
-        on_actionConnect_triggered();
+    if (answer != QMessageBox::Ok)
+        return false;
+    on_actionConnect_triggered();
+    return true;
 }
 
 void MainWindow::onPortError(QSerialPort::SerialPortError error)
@@ -249,6 +252,9 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
     if (m_errorClosePending || !serialPort->isOpen())
         return;
     m_errorClosePending = true;
+    // A running operation ends now rather than asking, request by request,
+    // to open a port that has gone.
+    endOperationEarly(OperationState::PortLost);
     const QString text
         = QStringLiteral("串口 %1 %2，已关闭").arg(serialPort->portName(), portErrorText(error));
     QTimer::singleShot(0, this, [this, text] {

@@ -33,7 +33,7 @@ void MainWindow::SingleSendData()
 void MainWindow::CycleSendData()
 {
     // A device operation's reply must not be mixed with console traffic.
-    if (m_busy)
+    if (m_operation != OperationState::Idle)
         return;
     // Ticks that fall due while this one waits in the open-port question are
     // dropped; otherwise every tick would stack one more question on the screen.

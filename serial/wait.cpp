@@ -12,7 +12,9 @@
 // Both waits sleep inside an event loop rather than polling it: a polling wait
 // keeps a processor core busy for its whole length, up to a second per request.
 // A precise timer wakes the loop at the next moment a decision is due, and
-// reception wakes it in between.
+// reception wakes it in between. Once the application is quitting (the window
+// was closed) a nested loop returns at once, every time: a wait that went on
+// would spin until its time-out, so both waits end there.
 
 void DelayMs(int ms)
 {
@@ -25,7 +27,8 @@ void DelayMs(int ms)
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     for (qint64 elapsed = clock.elapsed(); elapsed < ms; elapsed = clock.elapsed()) {
         deadline.start(int(ms - elapsed));
-        loop.exec();
+        if (loop.exec() < 0)
+            return; // the application is quitting
     }
 }
 
@@ -46,6 +49,9 @@ void MainWindow::WaitForReply(int timeoutMs)
     m_waitLoop = &loop;
 
     for (;;) {
+        // The port gone or the window closing: the reply no longer matters.
+        if (exchangeCutShort())
+            break;
         const qint64 elapsed = clock.elapsed();
         if (elapsed >= qint64(timeoutMs))
             break;
@@ -66,7 +72,10 @@ void MainWindow::WaitForReply(int timeoutMs)
         if (lastReception > 0)
             due = qMin(due, lastReception + kQuietGapMs + 1);
         deadline.start(int(due - elapsed));
-        loop.exec();
+        if (loop.exec() < 0) {
+            endOperationEarly(OperationState::WindowClosing); // the application is quitting
+            break;
+        }
     }
 
     deadline.stop();

@@ -28,6 +28,7 @@ private slots:
     void setsTheClock_data();
     void setsTheClock();
     void withoutClockEntryNothingIsSent();
+    void echoOfAnotherBlockIsNoSuccess();
 };
 
 void tst_Clock::setsTheClock_data()
@@ -91,6 +92,25 @@ void tst_Clock::withoutClockEntryNothingIsSent()
              (QStringList{"-------写电脑时间到设备---------", "==>本地电脑时间: 2026-12-6 4:5:9",
                           "设备时间:设备列表中没有寄存器080F的条目，未写入"}));
     QVERIFY(!rig.unit().module(0).clockSet.isValid());
+}
+
+// The unit sets its clock but its 10h echo names start register 0810.
+void tst_Clock::echoOfAnotherBlockIsNoSuccess()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    MainWindowProbe::setClock(rig.window(), kComputerTime);
+    rig.unit().echoNextRegister = true;
+    rig.click("pushButton_datatime");
+
+    QCOMPARE(rig.requestsSeen(),
+             QStringList{withCrc("55 10 08 0F 00 04 08 07 EA 0C 06 04 05 09 00")});
+    QCOMPARE(trafficLines(rig.window())
+                 .filter(QStringLiteral("][接收]: 55 10 08 10 00 04 cf bb"))
+                 .size(),
+             1);
+    QCOMPARE(resultLines(rig.window()).last(),
+             QStringLiteral("模块[0]:写设备时间失败:应答校验错误"));
 }
 
 QTEST_MAIN(tst_Clock)

@@ -8,11 +8,17 @@
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
+
+#include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -27,11 +33,30 @@ enum class Fault {
     CorruptCrc,
     Exception,  // param: the code
     ReturnCode, // param: the service reply's return code
-    Chatter,  // another station every 10 ms, the unit turning round in 30 ms; param 1: unit silent
-    LongReply // 300 bytes after the reply
+    Chatter,   // another station every 10 ms, the unit turning round in 30 ms; param 1: unit silent
+    LongReply, // 300 bytes after the reply
+    WrongEcho  // a write done, its echo naming the next register
 };
 
 const char *const kBusyText = "正在执行设备操作，请稍候…";
+const QString kPortLostLine = QStringLiteral("串口已断开，操作中止");
+const QString kCancelledLine = QStringLiteral("操作已取消");
+const char *const kCloseChildArg = "--close-during-run";
+constexpr int kCloseAfterMs = 1500; // module 1 of the run is waiting
+
+qint64 monotonicNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+double processorMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
 const QString kMacBanner = QStringLiteral("---------读取mac-------------");
 
 // The requests as the description of the unit gives them.
@@ -233,6 +258,9 @@ void setFault(BenchRig &rig, Fault fault, int param)
     case Fault::LongReply:
         line.replyExtraBytes = 300;
         break;
+    case Fault::WrongEcho:
+        rig.unit().echoNextRegister = true;
+        break;
     }
 }
 
@@ -241,6 +269,7 @@ void clearFaults(BenchRig &rig)
     rig.unit().silentModules.clear();
     rig.unit().forcedException.clear();
     rig.unit().corruptCrc = false;
+    rig.unit().echoNextRegister = false;
     rig.unit().serviceReturnCode = 0;
     rig.line().faults = LineFaults();
     rig.line().setTurnaroundMs(0);
@@ -270,6 +299,10 @@ private slots:
     void faultyReply();
     void lineHangsUpDuringWait_data();
     void lineHangsUpDuringWait();
+    void linePulledDuringPoll();
+    void cancelledOpenQuestion_data();
+    void cancelledOpenQuestion();
+    void windowClosedDuringRun();
     void secondOperationDuringWait_data();
     void secondOperationDuringWait();
     void cleanupTestCase();
@@ -341,6 +374,11 @@ void tst_Faults::faultyReply_data()
     QTest::newRow("corrupted CRC: read clock")
         << Fault::CorruptCrc << 0 << Op::ReadClock << failureLines(Op::ReadClock, badReply)
         << withInvertedCrc(QStringLiteral("55 03 08 07 EA 03 0F 0C 1E 2D 00")) << 13 << read << false << 0 << 1;
+
+    // A sound frame with a good CRC, but for register 0803: not this write's answer.
+    QTest::newRow("echo of the next register: close")
+        << Fault::WrongEcho << 0 << Op::Close << failureLines(Op::Close, badReply)
+        << lowerHex(withCrc(QStringLiteral("55 06 08 03 00 00"))) << 8 << read << false << 1 << 1;
 
     const struct { int code; const char *text; } exceptions[] = {
         {0x01, "异常应答 01 非法功能"}, {0x02, "异常应答 02 非法数据地址"},
@@ -509,7 +547,8 @@ void tst_Faults::lineHangsUpDuringWait()
           int(rig.requestsSeen().size()), unitWrites(rig), claimed ? "yes" : "no");
 
     QCOMPARE(rig.requestsSeen(), QStringList{kCloseModule0});
-    QCOMPARE(resultLines(w), failureLines(Op::Close, QStringLiteral("没有应答!!")));
+    // One line says why the operation ended; a reply that could not come gets no verdict.
+    QCOMPARE(resultLines(w), QStringList{kPortLostLine});
     QVERIFY(!claimed);
     // The window notices that the port is gone and says so.
     QTRY_VERIFY(!portIsOpen(w));
@@ -518,13 +557,127 @@ void tst_Faults::lineHangsUpDuringWait()
     QCOMPARE(statusText(w), QStringLiteral("串口 %1 设备已断开或不可用，已关闭").arg(portName));
     QVERIFY(widget<QAction>(w, "actionConnect")->isEnabled());
 
-    // The next command asks to open the port instead of sending into nothing.
+    // The next command asks to open the port instead of sending into nothing;
+    // Cancel ends it.
     SeenBox *box = answerNextMessageBox(QMessageBox::Cancel);
     rig.click("pushButton_4");
     QVERIFY(box->shown);
     QCOMPARE(box->title, QStringLiteral("提示"));
     QCOMPARE(rig.requestsSeen().size(), 1);
-    QCOMPARE(resultLines(w).last(), QStringLiteral("模块[0]合闸:没有应答!!"));
+    QCOMPARE(resultLines(w).last(), kCancelledLine);
+}
+
+// The unit answers three reads, then the line goes: the poll ends there, with
+// one line, and asks nothing.
+void tst_Faults::linePulledDuringPoll()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.selectModule(QStringLiteral("0"));
+    auto &w = rig.window();
+    widget<QTreeWidget>(w, "treeWidget")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    rig.line().faults.hangUpAfterRequests = 3;
+    QElapsedTimer sinceLineClosed;
+    connect(&rig.line(), &SimLine::lineClosed, [&sinceLineClosed] { sinceLineClosed.start(); });
+    const MessageBoxCounter boxes(QMessageBox::Cancel);
+
+    rig.click("pushButton");
+
+    const double toAbortLineMs
+        = sinceLineClosed.isValid() ? sinceLineClosed.nsecsElapsed() / 1e6 : -1;
+    const QStringList lines = resultLines(w);
+    ++tally.cases;
+    qInfo("FAULT | line pulled during a twelve-entry poll | message boxes %d | abort line %.2f ms "
+          "after the line closed | %s",
+          boxes.count(), toAbortLineMs, qPrintable(lines.value(lines.size() - 1)));
+
+    QVERIFY(sinceLineClosed.isValid());
+    QCOMPARE(boxes.texts(), QStringList());
+    // The fourth request may have gone out before the line went; no more.
+    QVERIFY2(rig.requestsSeen().size() <= 4, qPrintable(rig.requestsSeen().join('|')));
+    QVERIFY(lines.filter(QStringLiteral("没有应答")).isEmpty());
+    QVERIFY(lines.size() >= 2);
+    compareLines(
+        lines.mid(lines.size() - 2),
+        {kPortLostLine,
+         QStringLiteral("合计3项：成功3，无应答0，异常应答0，校验错误0，用时") + QChar(0x2026)});
+}
+
+// With the port closed, the engineer is asked once; Cancel ends the operation.
+void tst_Faults::cancelledOpenQuestion_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("results");
+
+    const QString summary
+        = QStringLiteral("合计0项：成功0，无应答0，异常应答0，校验错误0，用时") + QChar(0x2026);
+    // The first group's separator comes before its first read.
+    QTest::newRow("read test of every entry")
+        << "pushButton"
+        << QStringList{QStringLiteral("==========================="), kCancelledLine, summary};
+    QTest::newRow("three thresholds: the other two are not asked for")
+        << "pushButton_yzsz" << QStringList{kCancelledLine};
+    QTest::newRow("close all modules")
+        << "pushButton_allon"
+        << QStringList{QStringLiteral("---------合闸0-------------"), kCancelledLine, summary};
+}
+
+void tst_Faults::cancelledOpenQuestion()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, results);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    auto &w = rig.window();
+    widget<QTreeWidget>(w, "treeWidget")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    for (const char *field : {"lineEdit_dytlz", "lineEdit_dytlhfz", "lineEdit_glyz"})
+        widget<QLineEdit>(w, field)->setText(QStringLiteral("12.5"));
+    widget<QAction>(w, "actionClose")->trigger();
+    const MessageBoxCounter boxes(QMessageBox::Cancel);
+
+    rig.click(button.toLatin1().constData());
+
+    ++tally.cases;
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY(boxes.texts().first().contains(QStringLiteral("并没有打开")));
+    QVERIFY(rig.requestsSeen().isEmpty());
+    compareLines(resultLines(w), results);
+    QVERIFY(!MainWindowProbe::busy(w));
+}
+
+// The figures come from a child process, since only a real application
+// event loop quits with its window: see closeDuringRunChild below.
+void tst_Faults::windowClosedDuringRun()
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kCloseChildArg)});
+    QVERIFY(child.waitForStarted(10000));
+    QVERIFY(child.waitForFinished(60000));
+    const qint64 exitedNs = monotonicNs();
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+
+    // "closed=<ns> exec=<ms> cpu=<ms> bytes=<n> open=<0|1> requests=<n>"
+    const QString out = QString::fromLatin1(child.readAllStandardOutput());
+    QMap<QString, QString> f;
+    for (const QString &pair : out.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        f.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+    QVERIFY2(f.contains(QStringLiteral("closed")), qPrintable(out));
+    const double closeToExitMs = (exitedNs - f.value(QStringLiteral("closed")).toLongLong()) / 1e6;
+    ++tally.cases;
+    qInfo("FAULT | window closed during an all-modules run, silent unit | close->exit %.0f ms | "
+          "close->event loop ended %s ms | processor after close %s ms | bytes sent after close %s "
+          "| port open after close %s | requests before close %s",
+          closeToExitMs, qPrintable(f.value("exec")), qPrintable(f.value("cpu")),
+          qPrintable(f.value("bytes")), qPrintable(f.value("open")),
+          qPrintable(f.value("requests")));
+
+    // The run was under way, and nothing more went out once the window closed.
+    QVERIFY(f.value(QStringLiteral("requests")).toInt() >= 1);
+    QCOMPARE(f.value(QStringLiteral("bytes")), QStringLiteral("0"));
+    QCOMPARE(f.value(QStringLiteral("open")), QStringLiteral("0"));
 }
 
 void tst_Faults::secondOperationDuringWait_data()
@@ -593,5 +746,53 @@ void tst_Faults::cleanupTestCase()
     QCOMPARE(tally.unaskedRequests, 0);
 }
 
-QTEST_MAIN(tst_Faults)
+// The child of windowClosedDuringRun: the window runs an all-modules close
+// against a unit whose modules are all silent, inside the application's own
+// event loop, and is closed while module 1 waits. Prints its figures.
+int closeDuringRunChild(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    BenchRig rig;
+    if (!rig.ready())
+        return 2;
+    for (int module : {0, 1, 2, 3, 4, 5, 10})
+        rig.unit().silentModules.insert(module);
+    MainWindow &w = rig.window();
+    w.show();
+
+    qint64 closedNs = 0;
+    double processorAtClose = 0;
+    int sentAtClose = 0;
+    int requestsAtClose = 0;
+    bool openAfterClose = true;
+    QTimer::singleShot(0, &w, [&rig] { rig.click("pushButton_allon"); });
+    QTimer::singleShot(kCloseAfterMs, &w, [&] {
+        requestsAtClose = rig.requestsSeen().size();
+        sentAtClose = MainWindowProbe::sendCount(w);
+        processorAtClose = processorMs();
+        closedNs = monotonicNs();
+        w.close();
+        openAfterClose = portIsOpen(w);
+    });
+    app.exec();
+    const double execMs = (monotonicNs() - closedNs) / 1e6;
+    const double processorAfterClose = processorMs() - processorAtClose;
+    std::printf("closed=%lld exec=%.1f cpu=%.1f bytes=%d open=%d requests=%d\n",
+                static_cast<long long>(closedNs), execMs, processorAfterClose,
+                MainWindowProbe::sendCount(w) - sentAtClose, openAfterClose ? 1 : 0,
+                requestsAtClose);
+    std::fflush(stdout);
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && qstrcmp(argv[1], kCloseChildArg) == 0)
+        return closeDuringRunChild(argc, argv);
+    QApplication app(argc, argv);
+    tst_Faults test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_faults.moc"

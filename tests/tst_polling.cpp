@@ -5,7 +5,10 @@
 #include "support/windowdriver.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -94,6 +97,18 @@ QMap<QString, QString> editorTexts(MainWindow &w)
     return texts;
 }
 
+// The result lines of a poll without its closing summary, once that is seen
+// to be there.
+QStringList pollLines(MainWindow &w)
+{
+    const QStringList lines = resultLines(w);
+    const QRegularExpression summary(QStringLiteral(
+        "^合计\\d+项：成功\\d+，无应答\\d+，异常应答\\d+，校验错误\\d+，用时\\d+\\.\\d秒$"));
+    if (lines.isEmpty() || !summary.match(lines.last()).hasMatch())
+        return lines + QStringList{QStringLiteral("(no summary)")};
+    return lines.mid(0, lines.size() - 1);
+}
+
 bool trafficShowsReply(MainWindow &w, const QString &replyHex)
 {
     return !trafficLines(w).filter(QStringLiteral("][接收]: ") + replyHex.toLower()).isEmpty();
@@ -118,6 +133,8 @@ private slots:
     void readTime();
     void clockReplyInPieces();
     void secondOperationRefusedDuringPoll();
+    void progressAndSummary_data();
+    void progressAndSummary();
 };
 
 // One group with one entry, ticked and polled on module 0.
@@ -180,7 +197,7 @@ void tst_Polling::decodesEachType()
     if (!request.isEmpty())
         QCOMPARE(rig.requestsSeen().first(), request);
     // The ticked leaf is the group's only one, so the group is full: its separator first.
-    QCOMPARE(resultLines(rig.window()), QStringList{kSeparator} + lines);
+    QCOMPARE(pollLines(rig.window()), QStringList{kSeparator} + lines);
     QMap<QString, QString> expectedEditors;
     if (!editor.isEmpty())
         expectedEditors.insert(editor, editorText);
@@ -236,7 +253,7 @@ void tst_Polling::separatorsForFullGroupsOnly()
     tick(rig.window(), ticks);
     rig.click("pushButton");
 
-    QCOMPARE(resultLines(rig.window()), lines);
+    QCOMPARE(pollLines(rig.window()), lines);
 }
 
 void tst_Polling::pollFillsTheEditors()
@@ -305,7 +322,7 @@ void tst_Polling::failedEntries()
     rig.click("pushButton");
 
     QCOMPARE(rig.requestsSeen().size(), 2);
-    QCOMPARE(resultLines(rig.window()), QStringList{kSeparator} + lines);
+    QCOMPARE(pollLines(rig.window()), QStringList{kSeparator} + lines);
     if (arrived.isEmpty())
         QVERIFY(trafficLines(rig.window()).filter(QStringLiteral("][接收]: ")).isEmpty());
     else
@@ -327,7 +344,7 @@ void tst_Polling::moduleReadAfreshForEachEntry()
 
     QCOMPARE(rig.requestsSeen(),
              (QStringList{"55 03 07 04 00 01 C9 6B", "55 03 17 0F 00 01 BC 69"}));
-    QCOMPARE(resultLines(rig.window()),
+    QCOMPARE(pollLines(rig.window()),
              (QStringList{kSeparator, "开关状态:没有应答!!", "保护状态:0000000000000000"}));
 }
 
@@ -413,8 +430,57 @@ void tst_Polling::secondOperationRefusedDuringPoll()
     QCOMPARE(status, QString::fromUtf8(kBusyText));
     QCOMPARE(rig.requestsSeen(),
              (QStringList{"55 03 07 04 00 01 C9 6B", "55 03 07 0F 00 01 B8 A9"}));
-    QCOMPARE(resultLines(rig.window()),
+    QCOMPARE(pollLines(rig.window()),
              (QStringList{kSeparator, "开关状态:没有应答!!", "保护状态:没有应答!!"}));
+}
+
+void tst_Polling::progressAndSummary_data()
+{
+    QTest::addColumn<UnitFault>("fault");
+    QTest::addColumn<QString>("tally");
+
+    QTest::newRow("every entry answers")
+        << NoUnitFault << "合计12项：成功12，无应答0，异常应答0，校验错误0，用时";
+    QTest::newRow("every reply with a bad CRC")
+        << CorruptCrc << "合计12项：成功0，无应答0，异常应答0，校验错误12，用时";
+    QTest::newRow("every read refused")
+        << Exception02 << "合计12项：成功0，无应答0，异常应答12，校验错误0，用时";
+}
+
+// The shipped list ticked whole: twelve reads, each shown in the status bar
+// while it goes out, and one summary at the end.
+void tst_Polling::progressAndSummary()
+{
+    QFETCH(UnitFault, fault);
+    QFETCH(QString, tally);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    breakUnit(rig.unit(), 0, fault);
+    rig.selectModule(QStringLiteral("0"));
+    MainWindow &w = rig.window();
+    tick(w, {QStringLiteral("所有")});
+    auto *stop = widget<QPushButton>(w, "pushButton_stop");
+    auto *step = widget<QLabel>(w, "label_progress");
+    QStringList steps;
+    int stopEnabled = 0;
+    connect(&rig.line(), &SimLine::requestSeen, &w, [&] {
+        steps << step->text();
+        stopEnabled += stop->isEnabled() ? 1 : 0;
+    });
+    rig.click("pushButton");
+
+    QCOMPARE(steps.size(), 12);
+    QCOMPARE(steps.at(0), QStringLiteral("读取 1/12：开关状态"));
+    QCOMPARE(steps.at(2), QStringLiteral("读取 3/12：低压脱离值"));
+    QCOMPARE(steps.at(11), QStringLiteral("读取 12/12：设备时间"));
+    QCOMPARE(stopEnabled, 12);
+    QVERIFY(!stop->isEnabled());
+    QCOMPARE(step->text(), QString());
+    const QString last = resultLines(w).last();
+    QVERIFY2(last.startsWith(tally), qPrintable(last));
+    QVERIFY2(QRegularExpression(QStringLiteral("用时\\d+\\.\\d秒$")).match(last).hasMatch(),
+             qPrintable(last));
 }
 
 QTEST_MAIN(tst_Polling)

@@ -266,6 +266,49 @@ private slots:
         QCOMPARE(verdict.ok(), outcome == ReplyVerdict::Answer);
     }
 
+    // Frames with their CRCs worked out by hand; the echo is judged on
+    // register and value (06) or start register and count (10h) alone.
+    void writeEcho_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("echoes");
+
+        const QByteArray close1 = "55 06 18 02 00 00 23 7E";
+        const QByteArray clock = "55 10 08 0F 00 04 08 07 EA 03 0F 0C 1E 2D 00 C9 05";
+        // clang-format off
+        QTest::newRow("06 echoed: 55 06 18 02 00 00 23 7E") << close1 << close1 << true;
+        QTest::newRow("06, the next register: 55 06 18 03 00 00 72 BE")
+            << close1 << QByteArray("55 06 18 03 00 00 72 BE") << false;
+        QTest::newRow("06, another value: 55 06 18 02 00 01 E2 BE")
+            << close1 << QByteArray("55 06 18 02 00 01 E2 BE") << false;
+        QTest::newRow("06, another module: 55 06 28 02 00 00 2C 7E")
+            << close1 << QByteArray("55 06 28 02 00 00 2C 7E") << false;
+        QTest::newRow("06, cut after the register: 55 06 18 02")
+            << close1 << QByteArray("55 06 18 02") << false;
+        QTest::newRow("06, exception 02 carries no echo: 55 86 02 82 71")
+            << close1 << QByteArray("55 86 02 82 71") << true;
+        QTest::newRow("10h echoed: 55 10 08 0F 00 04 FE 7D")
+            << clock << QByteArray("55 10 08 0F 00 04 FE 7D") << true;
+        QTest::newRow("10h, three registers: 55 10 08 0F 00 03 BF BF")
+            << clock << QByteArray("55 10 08 0F 00 03 BF BF") << false;
+        QTest::newRow("10h, another start: 55 10 08 10 00 04 CF BB")
+            << clock << QByteArray("55 10 08 10 00 04 CF BB") << false;
+        QTest::newRow("03 read: no echo to check")
+            << QByteArray("55 03 08 02 00 0A 6B B9") << QByteArray("55 03 02 00 00 89 88") << true;
+        // clang-format on
+    }
+
+    void writeEcho()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, echoes);
+        const QByteArray req = QByteArray::fromHex(request);
+        const QByteArray rep = QByteArray::fromHex(reply);
+        QCOMPARE(replyEchoesRequest(data(req), req.size(), data(rep), rep.size()), echoes);
+    }
+
     void codeTexts_data()
     {
         QTest::addColumn<bool>("service");

@@ -4,7 +4,10 @@
 #include "support/windowdriver.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -28,6 +31,17 @@ int receiveLines(MainWindow &w)
     return trafficLines(w).filter(QStringLiteral("][接收]: ")).size();
 }
 
+// The result lines without the run's closing summary, which must match tally
+// ("合计7项：成功7，无应答0，异常应答0，校验错误0") and a time with one decimal.
+QStringList withoutSummary(const QStringList &lines, const QString &tally)
+{
+    const QRegularExpression summary(QRegularExpression::escape(tally)
+                                     + QStringLiteral("，用时\\d+\\.\\d秒"));
+    if (lines.isEmpty() || !summary.match(lines.last()).hasMatch())
+        return lines + QStringList{QStringLiteral("(no summary: %1)").arg(tally)};
+    return lines.mid(0, lines.size() - 1);
+}
+
 } // namespace
 
 class tst_Switching : public QObject
@@ -44,6 +58,9 @@ private slots:
     void replyInPieces();
     void secondOperationRefusedWhileWaiting_data();
     void secondOperationRefusedWhileWaiting();
+    void summaryCountsEachOutcome();
+    void stopEndsTheRunAfterTheExchange_data();
+    void stopEndsTheRunAfterTheExchange();
 };
 
 void tst_Switching::singleModuleCommand_data()
@@ -160,8 +177,12 @@ void tst_Switching::allModules()
             requests[i].left(17),
             QStringLiteral("55 06 %1 %2 %3").arg(topNibble[i] + QLatin1Char('8'), lowByte, value));
     }
-    QCOMPARE(resultLines(rig.window()), expectedLines);
+    const QString tally = silentModule >= 0
+                              ? QStringLiteral("合计7项：成功6，无应答1，异常应答0，校验错误0")
+                              : QStringLiteral("合计7项：成功7，无应答0，异常应答0，校验错误0");
+    QCOMPARE(withoutSummary(resultLines(rig.window()), tally), expectedLines);
     QCOMPARE(widget<QComboBox>(rig.window(), "comboBox_md")->currentText(), QStringLiteral("10"));
+    QCOMPARE(statusText(rig.window()), QStringLiteral("操作模块已切换为10"));
     QCOMPARE(receiveLines(rig.window()), silentModule >= 0 ? 6 : 7);
 }
 
@@ -250,7 +271,8 @@ void tst_Switching::secondOperationRefusedWhileWaiting_data()
                        "---------合闸3-------------", "模块[3]合闸成功",
                        "---------合闸4-------------", "模块[4]合闸成功",
                        "---------合闸5-------------", "模块[5]合闸成功",
-                       "---------合闸10-------------", "模块[10]合闸成功"}
+                       "---------合闸10-------------", "模块[10]合闸成功",
+                       "合计7项：成功6，无应答1，异常应答0，校验错误0，用时…"}
         << 7;
     QTest::newRow("poll during a close")
         << "pushButton_4" << "pushButton" << QStringList{"模块[1]合闸:没有应答!!"} << 1;
@@ -287,11 +309,86 @@ void tst_Switching::secondOperationRefusedWhileWaiting()
     QVERIFY(fired);
     QCOMPARE(status, QString::fromUtf8(kBusyText));
     QCOMPARE(rig.requestsSeen().size(), requests);
-    QCOMPARE(resultLines(rig.window()), results);
+    QStringList lines = resultLines(rig.window());
+    if (results.last().endsWith(QChar(0x2026)) && lines.size() == results.size()) {
+        QVERIFY2(lines.last().startsWith(results.last().chopped(1)), qPrintable(lines.last()));
+        lines.last() = results.last();
+    }
+    QCOMPARE(lines, results);
     // The guard is released: the next command goes out.
     rig.unit().silentModules.clear();
     rig.click("pushButton_5");
     QCOMPARE(rig.requestsSeen().size(), requests + 1);
+}
+
+// One all-modules run meets a silent module and one that refuses.
+void tst_Switching::summaryCountsEachOutcome()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    breakUnit(rig.unit(), 1, Silent);
+    breakUnit(rig.unit(), 4, Exception02);
+    rig.click("pushButton_alloff");
+
+    const QStringList lines = resultLines(rig.window());
+    QCOMPARE(rig.requestsSeen().size(), 7);
+    QVERIFY(lines.contains(QStringLiteral("模块[4]分闸:异常应答 02 非法数据地址")));
+    QCOMPARE(withoutSummary(lines, QStringLiteral("合计7项：成功5，无应答1，异常应答1，校验错误0")),
+             lines.mid(0, lines.size() - 1));
+}
+
+void tst_Switching::stopEndsTheRunAfterTheExchange_data()
+{
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("停止 clicked") << false;
+    QTest::newRow("Esc pressed") << true;
+}
+
+// Pressed while module 1's close waits for its reply: that reply is still
+// read and shown, and nothing more is sent.
+void tst_Switching::stopEndsTheRunAfterTheExchange()
+{
+    QFETCH(bool, escape);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    // A button clicks 100 ms after its shortcut (it shows itself pressed meanwhile).
+    rig.line().setTurnaroundMs(250);
+    MainWindow &w = rig.window();
+    auto *stop = widget<QPushButton>(w, "pushButton_stop");
+    auto *step = widget<QLabel>(w, "label_progress");
+    if (escape) {
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+    }
+    QVERIFY(!stop->isEnabled());
+
+    QStringList steps;
+    QList<bool> stopEnabled;
+    connect(&rig.line(), &SimLine::requestSeen, &w, [&] {
+        steps << step->text();
+        stopEnabled << stop->isEnabled();
+        if (steps.size() != 2)
+            return;
+        if (escape)
+            QTest::keyClick(&w, Qt::Key_Escape);
+        else
+            stop->click();
+    });
+    rig.click("pushButton_allon");
+
+    QCOMPARE(rig.requestsSeen().size(), 2);
+    QCOMPARE(steps, QStringList({"模块 1/7", "模块 2/7"}));
+    QCOMPARE(stopEnabled, QList<bool>({true, true}));
+    QCOMPARE(withoutSummary(resultLines(w),
+                            QStringLiteral("合计2项：成功2，无应答0，异常应答0，校验错误0")),
+             QStringList({"---------合闸0-------------", "模块[0]合闸成功",
+                          "---------合闸1-------------", "模块[1]合闸成功", "已停止：完成 2/7"}));
+    QVERIFY(!stop->isEnabled());
+    QCOMPARE(step->text(), QString());
+    QCOMPARE(widget<QComboBox>(w, "comboBox_md")->currentText(), QStringLiteral("1"));
+    QCOMPARE(statusText(w), QStringLiteral("操作模块已切换为1"));
 }
 
 QTEST_MAIN(tst_Switching)

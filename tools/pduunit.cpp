@@ -403,6 +403,10 @@ QByteArray PduUnit::handleModbus(const QByteArray &frame)
         reply.append(char(outcome.exception));
     } else {
         reply.append(outcome.pdu);
+        // A unit that mixes up its replies: a sound frame for the wrong register.
+        if (echoNextRegister
+            && (function == kWriteSingleRegister || function == kWriteMultipleRegisters))
+            reply[3] = char(quint8(reply.at(3)) + 1);
     }
     quint16 replyCrc
         = modbus_crc16(reinterpret_cast<const unsigned char *>(reply.constData()), reply.size());

@@ -63,13 +63,17 @@ public:
     {
         unit.module(1).switchState = 2;
         unit.module(1).protectionFlags = 0x0011;
+        // At a real line's pace, so the read test's summary shows a real time.
+        line.setBaudRate(9600);
+        line.setTurnaroundMs(5);
     }
     PduUnit unit;
     SimLine line;
 };
 
-// Opens the window's port on a simulated unit, picks module 1, ticks the
-// whole tree and runs the read test, as an engineer would.
+// Opens the window's port on a simulated unit, picks module 1, reads the
+// unit's MAC address, ticks the whole tree and runs the read test, as an
+// engineer would: the picture ends on the read test's summary.
 bool pollSimulatedUnit(MainWindow &window, QObject &stage)
 {
     auto *sim = new SnapshotUnit(&stage);
@@ -88,8 +92,8 @@ bool pollSimulatedUnit(MainWindow &window, QObject &stage)
     auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
     if (tree->topLevelItemCount() > 0)
         tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
-    window.findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
     window.findChild<QPushButton *>(QStringLiteral("pushButton_rdmac"))->click();
+    window.findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
     return true;
 }
 
@@ -126,8 +130,8 @@ int main(int argc, char *argv[])
     args.addOption(workDir);
     const QCommandLineOption poll(
         QStringLiteral("poll"),
-        QStringLiteral("Before the shot, open a simulated unit, tick every entry of the tree and "
-                       "read them from module 1, then read the unit's MAC address."));
+        QStringLiteral("Before the shot, open a simulated unit, read its MAC address, then tick "
+                       "every entry of the tree and read them from module 1."));
     args.addOption(poll);
     args.addPositionalArgument(QStringLiteral("output"), QStringLiteral("The PNG file to write."));
     args.process(app);

@@ -41,6 +41,34 @@ SeenBox *answerNextMessageBox(QMessageBox::StandardButton button)
     return seen;
 }
 
+MessageBoxCounter::MessageBoxCounter(QMessageBox::StandardButton button)
+    : m_button(button)
+{
+    qApp->installEventFilter(this);
+}
+
+MessageBoxCounter::~MessageBoxCounter()
+{
+    qApp->removeEventFilter(this);
+}
+
+bool MessageBoxCounter::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *box = event->type() == QEvent::Show ? qobject_cast<QMessageBox *>(watched) : nullptr;
+    if (box) {
+        m_texts << box->text();
+        // Answered from the box's own event loop, once it runs.
+        const QMessageBox::StandardButton button = m_button;
+        QTimer::singleShot(0, box, [box, button] {
+            if (QAbstractButton *b = box->button(button))
+                b->click();
+            else
+                box->reject();
+        });
+    }
+    return false;
+}
+
 QSerialPort *windowPort(MainWindow &window)
 {
     return window.findChild<QSerialPort *>();

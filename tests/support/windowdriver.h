@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 template<class T>
@@ -30,6 +31,24 @@ struct SeenBox
 // Arms a watcher that answers the next modal message box with button (and
 // records it). Call before the action that shows the box.
 SeenBox *answerNextMessageBox(QMessageBox::StandardButton button);
+
+// Counts every message box shown while it lives, and answers each with
+// button (or rejects it). What an operation must not do is ask twice.
+class MessageBoxCounter : public QObject
+{
+public:
+    explicit MessageBoxCounter(QMessageBox::StandardButton button);
+    ~MessageBoxCounter() override;
+    int count() const { return m_texts.size(); }
+    QStringList texts() const { return m_texts; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QMessageBox::StandardButton m_button;
+    QStringList m_texts;
+};
 
 // Types path into the port field and opens it with the window's action.
 bool openPortOn(MainWindow &window, const QString &path);
@@ -73,7 +92,10 @@ struct MainWindowProbe
     {
         w.m_clock = [fixed] { return fixed; };
     }
-    static bool busy(const MainWindow &w) { return w.m_busy; }
+    static bool busy(const MainWindow &w)
+    {
+        return w.m_operation != MainWindow::OperationState::Idle;
+    }
     // The message windows take their lines in batches; a test looks at once.
     static void flushLogs(MainWindow &w)
     {
