@@ -32,6 +32,8 @@ MainWindow::MainWindow(QWidget *parent)
     m_trafficQueue.setView(ui->textBrowser);
     m_resultQueue.setView(ui->textBrowser_val);
     setMinimumSize(1400, 900);
+    letCtrlCCopy(ui->textBrowser);
+    letCtrlCCopy(ui->textBrowser_val);
     ui->groupBoxMessage->setVisible(false);
     ui->groupBox_3->setVisible(false);
 
