@@ -194,41 +194,41 @@ void tst_Port::openFailureReasons_data()
     QTest::addColumn<QStringList>("says");
     QTest::addColumn<QStringList>("doesNotSay");
 
-    const int linux = int(PortSystem::Linux);
-    const int unix = int(PortSystem::OtherUnix);
-    const int windows = int(PortSystem::Windows);
+    const int onLinux = int(PortSystem::Linux);
+    const int onOtherUnix = int(PortSystem::OtherUnix);
+    const int onWindows = int(PortSystem::Windows);
     const QStringList noPermission{"没有权限打开串口 ttyUSB0"};
     const QStringList inUse{"串口 ttyUSB0 正被其他程序占用"};
     QTest::newRow("Linux, permission denied: the dialout hint")
-        << linux << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EACCES)
+        << onLinux << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EACCES)
         << (noPermission + QStringList{"dialout", "重新登录"}) << inUse;
     QTest::newRow("other Unix, permission denied: no dialout group there")
-        << unix << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EACCES)
+        << onOtherUnix << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EACCES)
         << noPermission << QStringList{"dialout"};
     QTest::newRow("Linux, device busy (held exclusively)")
-        << linux << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EBUSY)
+        << onLinux << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EBUSY)
         << inUse << QStringList{"权限", "dialout"};
     QTest::newRow("Linux, lock file taken by another program")
-        << linux << "ttyUSB0" << int(QSerialPort::PermissionError)
+        << onLinux << "ttyUSB0" << int(QSerialPort::PermissionError)
         << "Permission error while locking the device" << inUse << QStringList{"dialout"};
     QTest::newRow("Windows, access denied means another program has it")
-        << windows << "COM3" << int(QSerialPort::PermissionError) << "Access is denied."
+        << onWindows << "COM3" << int(QSerialPort::PermissionError) << "Access is denied."
         << QStringList{"串口 COM3 正被其他程序占用"} << QStringList{"权限", "dialout"};
     QTest::newRow("no such device")
-        << linux << "ttyUSB9" << int(QSerialPort::DeviceNotFoundError) << qt_error_string(ENOENT)
+        << onLinux << "ttyUSB9" << int(QSerialPort::DeviceNotFoundError) << qt_error_string(ENOENT)
         << QStringList{"没有串口 ttyUSB9", "不存在"} << QStringList();
     QTest::newRow("Windows, no such port")
-        << windows << "COM9" << int(QSerialPort::DeviceNotFoundError)
+        << onWindows << "COM9" << int(QSerialPort::DeviceNotFoundError)
         << "The system cannot find the file specified." << QStringList{"没有串口 COM9"}
         << QStringList();
     QTest::newRow("anything else: the system's own words")
-        << linux << "ttyS0" << int(QSerialPort::UnknownError) << "Inappropriate ioctl for device"
+        << onLinux << "ttyS0" << int(QSerialPort::UnknownError) << "Inappropriate ioctl for device"
         << QStringList{"系统提示：Inappropriate ioctl for device"} << QStringList{"权限"};
     QTest::newRow("nothing said by the system")
-        << linux << "ttyS0" << int(QSerialPort::UnsupportedOperationError) << ""
+        << onLinux << "ttyS0" << int(QSerialPort::UnsupportedOperationError) << ""
         << QStringList{"未知错误"} << QStringList();
     QTest::newRow("no port chosen")
-        << linux << "" << int(QSerialPort::DeviceNotFoundError) << qt_error_string(ENOENT)
+        << onLinux << "" << int(QSerialPort::DeviceNotFoundError) << qt_error_string(ENOENT)
         << QStringList{"没有选择串口"} << QStringList();
 }
 
