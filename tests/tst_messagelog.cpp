@@ -476,8 +476,6 @@ void tst_MessageLog::ctrlCCopiesOrCloses_data()
     QTest::newRow("result window with a selection: copies") << "textBrowser_val" << true << true;
     QTest::newRow("traffic window, nothing selected: closes the port")
         << "textBrowser" << false << false;
-    QTest::newRow("result window, nothing selected: closes the port")
-        << "textBrowser_val" << false << false;
     QTest::newRow("the test tree: closes the port") << "treeWidget" << false << false;
 }
 

@@ -86,8 +86,6 @@ private slots:
     void hangUpClosesThePortWithoutAStorm();
     void closingAtStartUpOnlySwitchesTheActions();
     void refreshListsThePorts();
-    void portToolTips_data();
-    void portToolTips();
 
 private:
     QTemporaryDir m_workDir;
@@ -208,28 +206,12 @@ void tst_Port::openFailureReasons_data()
     QTest::newRow("Linux, device busy (held exclusively)")
         << onLinux << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EBUSY)
         << inUse << QStringList{"权限", "dialout"};
-    QTest::newRow("Linux, lock file taken by another program")
-        << onLinux << "ttyUSB0" << int(QSerialPort::PermissionError)
-        << "Permission error while locking the device" << inUse << QStringList{"dialout"};
     QTest::newRow("Windows, access denied means another program has it")
         << onWindows << "COM3" << int(QSerialPort::PermissionError) << "Access is denied."
         << QStringList{"串口 COM3 正被其他程序占用"} << QStringList{"权限", "dialout"};
-    QTest::newRow("no such device")
-        << onLinux << "ttyUSB9" << int(QSerialPort::DeviceNotFoundError) << qt_error_string(ENOENT)
-        << QStringList{"没有串口 ttyUSB9", "不存在"} << QStringList();
-    QTest::newRow("Windows, no such port")
-        << onWindows << "COM9" << int(QSerialPort::DeviceNotFoundError)
-        << "The system cannot find the file specified." << QStringList{"没有串口 COM9"}
-        << QStringList();
-    QTest::newRow("anything else: the system's own words")
-        << onLinux << "ttyS0" << int(QSerialPort::UnknownError) << "Inappropriate ioctl for device"
-        << QStringList{"系统提示：Inappropriate ioctl for device"} << QStringList{"权限"};
     QTest::newRow("nothing said by the system")
         << onLinux << "ttyS0" << int(QSerialPort::UnsupportedOperationError) << ""
         << QStringList{"未知错误"} << QStringList();
-    QTest::newRow("no port chosen")
-        << onLinux << "" << int(QSerialPort::DeviceNotFoundError) << qt_error_string(ENOENT)
-        << QStringList{"没有选择串口"} << QStringList();
 }
 
 void tst_Port::openFailureReasons()
@@ -444,33 +426,6 @@ void tst_Port::refreshListsThePorts()
         QVERIFY(tip.contains(infos.at(i).description()));
         QVERIFY(tip.contains(infos.at(i).manufacturer()));
     }
-}
-
-void tst_Port::portToolTips_data()
-{
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("manufacturer");
-    QTest::addColumn<QString>("tip");
-    QTest::newRow("a USB adapter") << "USB-Serial Controller"
-                                   << "Prolific"
-                                   << "描述：USB-Serial Controller\n制造商：Prolific";
-    QTest::newRow("only a description") << "ttyS0"
-                                        << ""
-                                        << "描述：ttyS0";
-    QTest::newRow("only a manufacturer") << ""
-                                         << "FTDI"
-                                         << "制造商：FTDI";
-    QTest::newRow("nothing known: no tool tip") << ""
-                                                << ""
-                                                << "";
-}
-
-void tst_Port::portToolTips()
-{
-    QFETCH(QString, description);
-    QFETCH(QString, manufacturer);
-    QFETCH(QString, tip);
-    QCOMPARE(portToolTip(description, manufacturer), tip);
 }
 
 QTEST_MAIN(tst_Port)

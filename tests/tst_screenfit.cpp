@@ -97,8 +97,6 @@ void tst_ScreenFit::geometryForTheAvailableArea_data()
         << QRect(0, 27, 1280, 693) << titleBar << QRect(8, 59, 1264, 653);
     QTest::newRow("just room for 1400 x 900 and the frame")
         << QRect(0, 0, 1416, 940) << titleBar << QRect(8, 32, 1400, 900);
-    QTest::newRow("a second screen to the right, no frame")
-        << QRect(1920, 0, 1366, 768) << none << QRect(1920, 0, 1366, 768);
     QTest::newRow("wide and low: full height, preferred width, centred")
         << QRect(0, 0, 2560, 700) << none << QRect(580, 0, 1400, 700);
 }
