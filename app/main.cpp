@@ -1,12 +1,11 @@
-// Entry point: the one window, centred, with the build time in its title.
+// Entry point: the one window, fitted to the screen and centred on it, with
+// the build time in its title.
 
-#include "app/mainwindow.h"
 #include "app/buildstamp.h"
+#include "app/mainwindow.h"
+#include "app/windowfit.h"
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
-#include <QStyle>
 
 int main(int argc, char *argv[])
 {
@@ -14,9 +13,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     MainWindow window;
 
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    window.setGeometry(
-        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(), screen));
+    fitWindowToScreen(&window);
     window.setWindowTitle(QStringLiteral("FeederBench[1.0]"));
     window.setWindowTitle(titleWithBuildStamp(window.windowTitle(), __DATE__, __TIME__));
 

@@ -1,6 +1,7 @@
 // The window's construction, its initialisation and leaving the program.
 
 #include "app/mainwindow.h"
+#include "app/windowfit.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -32,7 +33,10 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     m_trafficQueue.setView(ui->textBrowser);
     m_resultQueue.setView(ui->textBrowser_val);
-    setMinimumSize(1400, 900);
+    letCtrlCCopy(ui->textBrowser);
+    letCtrlCCopy(ui->textBrowser_val);
+    setMinimumSize(kWindowSize);
+    letContentScroll(this); // a small screen gets scroll bars, never a cut-off window
     ui->groupBoxMessage->setVisible(false);
     ui->groupBox_3->setVisible(false);
     // The form keeps them in the status bar; only code can place them on its right.

@@ -12,6 +12,7 @@ fb_packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     fonts-wqy-microhei   # the window's Chinese texts
+    xvfb                 # virtual screens for the window-fit tests and pictures
     mbpoll               # an independent Modbus master for the interoperability test
     libmodbus-dev        # the reference master of the benchmark
 )

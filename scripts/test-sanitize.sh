@@ -4,5 +4,9 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FEEDERBENCH_ASAN_BUILD:-$root/build-asan}"
 bash "$root/scripts/setup.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DFEEDERBENCH_SANITIZE=ON -DFEEDERBENCH_BENCH=OFF
+# shellcheck source=/dev/null
+source "$root/scripts/xvfb.sh"
+trap fb_stop_xvfb EXIT
+fb_start_test_screens
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel 2

@@ -6,14 +6,22 @@
 #include "protocol/hex.h"
 #include "ui_mainwindow.h"
 
+#include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QTextCodec>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QTextStream>
 #include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -24,26 +32,107 @@ QString logLine(const QDateTime &when, const char *direction, const QString &tex
            + text + QStringLiteral("\n\r</span>");
 }
 
-// Writes through a temporary file that replaces the chosen one only when all
-// of it is on disk, so a failed save never leaves a truncated log behind.
-bool saveText(const QString &fileName, const QString &text, QString *errorText)
+// A file that must be written where it stands rather than replaced by a new
+// one: a hard-linked file (a new file would leave the other names holding the
+// old text) and anything that is not a plain file (a pipe, a device).
+bool mustWriteInPlace(const QString &fileName)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        *errorText = file.errorString();
-        return false;
-    }
-    QTextStream out(&file);
-    out << text;
-    out.flush();
-    // A write that failed on the way is remembered by the file: commit then
-    // refuses and removes the temporary file.
-    if (!file.commit()) {
-        *errorText = file.errorString();
-        return false;
-    }
-    return true;
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
+        return false; // a new file
+    return !S_ISREG(st.st_mode) || st.st_nlink > 1;
+#else
+    const QFileInfo info(fileName);
+    return info.exists() && !info.isFile();
+#endif
 }
+
+// Writes all of bytes or says why not. A write that the system cuts short (a
+// full disk, a file-size limit) is tried again for the rest, which then fails
+// with the system's reason; a single write would only come back short, with
+// no reason at all.
+bool writeAll(QFileDevice &file, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return file.flush();
+}
+
+} // namespace
+
+SaveResult saveText(const QString &fileName, const QString &text)
+{
+    // The system's own encoding, as a text stream would write it.
+    const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(text);
+    if (mustWriteInPlace(fileName)) {
+        QFile file(fileName);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+            return {SaveResult::OpenFailed, file.errorString()};
+        if (!writeAll(file, bytes))
+            return {SaveResult::WriteFailed, file.errorString()};
+        return {};
+    }
+
+    // Elsewhere through a temporary file that replaces the chosen one only
+    // when all of it is on disk, so a failed save never leaves a truncated log
+    // behind. In a folder that takes no new files the file is written
+    // directly instead, if the user may write it.
+    QSaveFile file(fileName);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return {SaveResult::OpenFailed, file.errorString()};
+    const bool written = writeAll(file, bytes);
+    const QString writeError = file.errorString();
+    if (!written)
+        file.cancelWriting(); // the temporary file goes at commit
+    // Committed in any case: a file left uncommitted is removed, and when it
+    // was written directly that is the engineer's own file.
+    const bool committed = file.commit();
+    if (!written)
+        return {SaveResult::WriteFailed, writeError};
+    if (!committed)
+        return {SaveResult::WriteFailed, file.errorString()};
+    return {};
+}
+
+namespace {
+
+// Ctrl+C is the shortcut of "关闭串口"; in a message window holding a
+// selection it copies instead. A read-only text view does not claim the key
+// for itself, so without this the window's shortcut would take it.
+class CopyKeyFilter : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride
+            && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)
+            && hasSelection(watched)) {
+            event->accept(); // the view gets the key press and copies
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static bool hasSelection(QObject *view)
+    {
+        if (auto *rich = qobject_cast<QTextEdit *>(view))
+            return rich->textCursor().hasSelection();
+        if (auto *plain = qobject_cast<QPlainTextEdit *>(view))
+            return plain->textCursor().hasSelection();
+        return false;
+    }
+};
 
 } // namespace
 
@@ -120,6 +209,11 @@ void LogQueue::flush()
     appendPlainLines(m_view, plain);
 }
 
+void letCtrlCCopy(QWidget *view)
+{
+    view->installEventFilter(new CopyKeyFilter(view));
+}
+
 void MainWindow::appendResult(const QString &line)
 {
     m_resultQueue.addPlain(line);
@@ -168,9 +262,11 @@ void MainWindow::on_actionSave_triggered()
         return;
     // Read again: reception may have added lines while the dialog was open.
     m_trafficQueue.flush();
-    QString errorText;
-    if (!saveText(fileName, ui->textBrowser->toPlainText(), &errorText))
-        QMessageBox::warning(
-            this, QStringLiteral("保存文件"),
-            QStringLiteral("打开文件 %1 失败, 无法保存\n%2").arg(fileName, errorText));
+    const SaveResult result = saveText(fileName, ui->textBrowser->toPlainText());
+    if (result.outcome == SaveResult::Saved)
+        return;
+    const QString text = result.outcome == SaveResult::OpenFailed
+                             ? QStringLiteral("打开文件 %1 失败, 无法保存\n%2")
+                             : QStringLiteral("写入文件 %1 失败, 未能保存\n%2");
+    QMessageBox::warning(this, QStringLiteral("保存文件"), text.arg(fileName, result.errorText));
 }

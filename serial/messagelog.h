@@ -9,12 +9,29 @@
 
 class QTextEdit;
 class QTimer;
+class QWidget;
 
 // "<span style=\" color:red;\">[2026-12-07 10:00:00.123][发送]: 55 06 ...\n\r</span>"
 // The display text is escaped, so a console line holding "<" shows as typed.
 QString sendLogLine(const QDateTime &when, const QString &display);
 // The same shape with "][接收]: " and the bytes in lower-case hexadecimal.
 QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length);
+
+// Ctrl+C in the view copies its selection when it has one; without a
+// selection the key goes on to the window's shortcut (closing the port).
+// For QTextEdit and QPlainTextEdit views alike.
+void letCtrlCCopy(QWidget *view);
+
+// Saving text to a file the engineer chose: replaced as a whole through a
+// temporary file where that works, written in place where it must be (a
+// hard-linked or special file, a folder that takes no new files).
+struct SaveResult
+{
+    enum Outcome { Saved, OpenFailed, WriteFailed };
+    Outcome outcome = Saved;
+    QString errorText; // the system's reason
+};
+SaveResult saveText(const QString &fileName, const QString &text);
 
 // Appends lines as plain text, one paragraph each, in one edit block: text
 // from files and results from the unit is shown as it stands, where append()

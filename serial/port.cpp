@@ -1,11 +1,16 @@
 // The port list, opening with the line settings, closing, and port errors.
 
+#include "serial/port.h"
+
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QTimer>
+
+#include <cerrno>
 
 #ifdef Q_OS_UNIX
 #include <termios.h>
@@ -133,14 +138,113 @@ QString portErrorText(QSerialPort::SerialPortError error)
     }
 }
 
+const QString kOpenFailed = QStringLiteral("打开串口失败！");
+
+// The box of a port that did not open: the fixed first line, the reason below.
+QString openFailureText(const QString &reason)
+{
+    return kOpenFailed + QLatin1Char('\n') + reason;
+}
+
 } // namespace
+
+QString openFailureReason(const QString &portName, QSerialPort::SerialPortError error,
+                          const QString &systemText, PortSystem system)
+{
+    if (portName.isEmpty())
+        return QStringLiteral("没有选择串口：本机没有找到串口，请接好串口线后点“刷新串口”。");
+    if (error == QSerialPort::DeviceNotFoundError)
+        return QStringLiteral("没有串口 %1：它不存在或已被拔出，请点“刷新串口”后重新选择。")
+            .arg(portName);
+    if (error == QSerialPort::PermissionError) {
+        const QString inUse
+            = QStringLiteral("串口 %1 正被其他程序占用，请先关闭那个程序。").arg(portName);
+        // Windows refuses a port that another program holds with "access
+        // denied"; a Unix system says "busy", or Qt finds the port's lock file
+        // taken. Any other refusal there is the device node's permissions.
+        if (system == PortSystem::Windows)
+            return inUse;
+        if (systemText == qt_error_string(EBUSY)
+            || systemText
+                   == QCoreApplication::translate("QSerialPort",
+                                                  "Permission error while locking the device"))
+            return inUse;
+        QString reason = QStringLiteral("没有权限打开串口 %1。").arg(portName);
+        if (system == PortSystem::Linux)
+            reason += QStringLiteral("\n请把当前用户加入 dialout 组（sudo usermod -aG dialout "
+                                     "用户名），重新登录后再试。");
+        return reason;
+    }
+    if (systemText.isEmpty())
+        return QStringLiteral("未知错误（错误码 %1）。").arg(int(error));
+    return QStringLiteral("系统提示：%1").arg(systemText);
+}
+
+QString portToolTip(const QString &description, const QString &manufacturer)
+{
+    QStringList lines;
+    if (!description.isEmpty())
+        lines << QStringLiteral("描述：%1").arg(description);
+    if (!manufacturer.isEmpty())
+        lines << QStringLiteral("制造商：%1").arg(manufacturer);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString openedPortText(const QString &portName, qint32 baudRate, QSerialPort::DataBits dataBits,
+                       QSerialPort::Parity parity, QSerialPort::StopBits stopBits)
+{
+    char parityLetter = '?';
+    switch (parity) {
+    case QSerialPort::NoParity:
+        parityLetter = 'N';
+        break;
+    case QSerialPort::OddParity:
+        parityLetter = 'O';
+        break;
+    case QSerialPort::EvenParity:
+        parityLetter = 'E';
+        break;
+    case QSerialPort::MarkParity:
+        parityLetter = 'M';
+        break;
+    case QSerialPort::SpaceParity:
+        parityLetter = 'S';
+        break;
+    default:
+        break;
+    }
+    QString stop = QStringLiteral("?");
+    switch (stopBits) {
+    case QSerialPort::OneStop:
+        stop = QStringLiteral("1");
+        break;
+    case QSerialPort::OneAndHalfStop:
+        stop = QStringLiteral("1.5");
+        break;
+    case QSerialPort::TwoStop:
+        stop = QStringLiteral("2");
+        break;
+    default:
+        break;
+    }
+    return QStringLiteral("串口 %1 已打开：%2 %3%4%5")
+        .arg(portName)
+        .arg(baudRate)
+        .arg(int(dataBits))
+        .arg(QLatin1Char(parityLetter))
+        .arg(stop);
+}
 
 void MainWindow::RefreshPortList()
 {
     ui->comboBoxPort->clear();
     const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
+    for (const QSerialPortInfo &info : ports) {
         ui->comboBoxPort->addItem(info.portName());
+        const QString tip = portToolTip(info.description(), info.manufacturer());
+        if (!tip.isEmpty())
+            ui->comboBoxPort->setItemData(ui->comboBoxPort->count() - 1, tip, Qt::ToolTipRole);
+    }
 }
 
 void MainWindow::on_actionRefresh_triggered()
@@ -161,14 +265,16 @@ void MainWindow::on_actionConnect_triggered()
                                  ui->comboBoxStop->currentIndex())) {
         QMessageBox::information(
             this, title,
-            QStringLiteral("打开串口失败：串口不支持数据位“%1”，请选择7位或8位。")
-                .arg(ui->comboBoxData->currentText()));
+            openFailureText(QStringLiteral("串口不支持数据位“%1”，请选择7位或8位。")
+                                .arg(ui->comboBoxData->currentText())));
         return;
     }
 
     serialPort->setPortName(ui->comboBoxPort->currentText());
     if (!serialPort->open(QIODevice::ReadWrite)) {
-        QMessageBox::information(this, title, QStringLiteral("打开串口失败！"));
+        const QString reason = openFailureReason(serialPort->portName(), serialPort->error(),
+                                                 serialPort->errorString());
+        QMessageBox::information(this, title, openFailureText(reason));
         return;
     }
 
@@ -198,9 +304,10 @@ void MainWindow::on_actionConnect_triggered()
             break;
         }
         serialPort->close();
-        QMessageBox::information(this, title,
-                                 QStringLiteral("打开串口失败：串口 %1 不支持%2。")
-                                     .arg(serialPort->portName(), setting));
+        QMessageBox::information(
+            this, title,
+            openFailureText(
+                QStringLiteral("串口 %1 不支持%2。").arg(serialPort->portName(), setting)));
         return;
     }
 
@@ -208,6 +315,9 @@ void MainWindow::on_actionConnect_triggered()
     ui->actionConnect->setEnabled(false);
     ui->actionClose->setEnabled(true);
     ui->actionRefresh->setEnabled(false);
+    ui->statusbar->showMessage(openedPortText(serialPort->portName(), serialPort->baudRate(),
+                                              serialPort->dataBits(), serialPort->parity(),
+                                              serialPort->stopBits()));
 }
 
 void MainWindow::on_actionClose_triggered()
@@ -217,6 +327,8 @@ void MainWindow::on_actionClose_triggered()
     if (serialPort->isOpen()) {
         serialPort->clear(QSerialPort::AllDirections);
         serialPort->close();
+        // The line naming the open port would otherwise stay.
+        ui->statusbar->showMessage(QStringLiteral("串口 %1 已关闭").arg(serialPort->portName()));
     }
     ui->actionConnect->setEnabled(true);
     ui->actionClose->setEnabled(false);

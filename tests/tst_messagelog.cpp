@@ -2,9 +2,12 @@
 // traffic window to a file.
 
 #include "serial/messagelog.h"
+#include "support/unprivileged.h"
 #include "support/windowdriver.h"
+#include "tools/pty.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -14,7 +17,15 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +72,16 @@ public:
     QStringList proposedFiles;
     QList<SeenBox> boxes;
 
+    // The boxes of the tool, without the dialog's own "replace it?".
+    QList<SeenBox> toolBoxes() const
+    {
+        QList<SeenBox> own;
+        for (const SeenBox &box : boxes)
+            if (box.title != dialogTitle)
+                own << box;
+        return own;
+    }
+
 private:
     QTimer m_timer;
 };
@@ -82,7 +103,39 @@ void rightClick(QTextBrowser *browser)
     QApplication::sendEvent(browser->viewport(), &event);
 }
 
+struct stat fileStatus(const QString &path)
+{
+    struct stat st
+    {
+    };
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+bool setMode(const QString &path, mode_t mode)
+{
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+enum class InPlace { HardLink, ReadOnlyFolder, Pipe };
+enum class LateFailure { DeviceFull, FileSizeLimit };
+
 } // namespace
+
+Q_DECLARE_METATYPE(InPlace)
+Q_DECLARE_METATYPE(LateFailure)
 
 class tst_MessageLog : public QObject
 {
@@ -100,6 +153,13 @@ private slots:
     void savingToAPathThatCannotBeWritten();
     void savingAnEmptyWindowOnlyTellsSo();
     void cancellingTheDialogWritesNothing();
+    void savingWritesInPlaceWhereItMust_data();
+    void savingWritesInPlaceWhereItMust();
+    void savingFailuresAfterOpeningAreWriteFailures_data();
+    void savingFailuresAfterOpeningAreWriteFailures();
+
+    void ctrlCCopiesOrCloses_data();
+    void ctrlCCopiesOrCloses();
 };
 
 // The expected lines are written out from the log-line format: a red span,
@@ -280,6 +340,177 @@ void tst_MessageLog::cancellingTheDialogWritesNothing()
     QCOMPARE(driver.dialogTitle, QStringLiteral("保存为"));
     QVERIFY(driver.boxes.isEmpty());
     QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+// Files that a save must write where they stand: replacing them by a new file
+// (the atomic save) would cut a hard link, fail in a folder that takes no new
+// files, or put a plain file where a pipe was.
+void tst_MessageLog::savingWritesInPlaceWhereItMust_data()
+{
+    QTest::addColumn<InPlace>("target");
+    QTest::newRow("a hard-linked file keeps its other name") << InPlace::HardLink;
+    QTest::newRow("a writable file in a folder the user cannot add to") << InPlace::ReadOnlyFolder;
+    QTest::newRow("a named pipe stays a pipe and gets the text") << InPlace::Pipe;
+}
+
+void tst_MessageLog::savingWritesInPlaceWhereItMust()
+{
+    QFETCH(InPlace, target);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("logs"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString path = folder + QStringLiteral("/traffic.txt");
+    const QString otherName = dir.filePath(QStringLiteral("same-file.txt"));
+    int pipeReader = -1;
+    std::optional<Unprivileged> asUser;
+    switch (target) {
+    case InPlace::HardLink:
+        QVERIFY(writeFile(path, QByteArray(1000, 'o')));
+        QVERIFY(
+            ::link(QFile::encodeName(path).constData(), QFile::encodeName(otherName).constData())
+            == 0);
+        break;
+    case InPlace::ReadOnlyFolder:
+        QVERIFY(writeFile(path, QByteArray(1000, 'o')));
+        QVERIFY(setMode(path, 0666));
+        QVERIFY(setMode(folder, 0555));
+        QVERIFY(setMode(dir.path(), 0755));
+        asUser.emplace(); // root could add files to any folder
+        QVERIFY(asUser->ok());
+        break;
+    case InPlace::Pipe:
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        // A reader that is there already lets the save open the pipe at once.
+        pipeReader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(pipeReader >= 0);
+        break;
+    }
+    const struct stat before = fileStatus(path);
+
+    MainWindow w;
+    traffic(w)->setPlainText(QStringLiteral("55 03 07 04 00 01 C9 6B"));
+    ModalDriver driver(path);
+    widget<QAction>(w, "actionSave")->trigger();
+    asUser.reset();
+
+    QVERIFY2(driver.toolBoxes().isEmpty(), qPrintable(driver.toolBoxes().value(0).text));
+    const struct stat after = fileStatus(path);
+    QCOMPARE(after.st_ino, before.st_ino); // the same file, written where it stands
+    QCOMPARE(after.st_mode, before.st_mode);
+    const QByteArray expected("55 03 07 04 00 01 C9 6B");
+    if (target == InPlace::Pipe) {
+        QByteArray got(100, '\0');
+        const ssize_t n = ::read(pipeReader, got.data(), size_t(got.size()));
+        ::close(pipeReader);
+        QCOMPARE(got.left(int(n)), expected);
+    } else {
+        QCOMPARE(fileBytes(path), expected);
+    }
+    if (target == InPlace::HardLink)
+        QCOMPARE(fileBytes(otherName), expected);
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+             QStringList{QStringLiteral("traffic.txt")});
+    setMode(folder, 0755);
+}
+
+// A file that opened but did not take the whole text: the box says writing
+// failed, with the system's reason, and an ordinary file keeps its old text.
+void tst_MessageLog::savingFailuresAfterOpeningAreWriteFailures_data()
+{
+    QTest::addColumn<LateFailure>("failure");
+    QTest::addColumn<QString>("reason"); // the system's words for it
+    QTest::newRow("a device that is full, written in place")
+        << LateFailure::DeviceFull << qt_error_string(ENOSPC);
+    QTest::newRow("the temporary file hits the size limit, nothing replaced")
+        << LateFailure::FileSizeLimit << qt_error_string(EFBIG);
+}
+
+void tst_MessageLog::savingFailuresAfterOpeningAreWriteFailures()
+{
+    QFETCH(LateFailure, failure);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = QStringLiteral("/dev/full");
+    const QByteArray old(100, 'o');
+    if (failure == LateFailure::FileSizeLimit) {
+        path = dir.filePath(QStringLiteral("traffic.txt"));
+        QVERIFY(writeFile(path, old));
+    }
+
+    MainWindow w;
+    traffic(w)->setPlainText(QString(20000, QLatin1Char('5')));
+    ModalDriver driver(path);
+    rlimit oldLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &oldLimit);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
+    if (failure == LateFailure::FileSizeLimit) {
+        rlimit small = oldLimit;
+        small.rlim_cur = 1000;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    }
+    widget<QAction>(w, "actionSave")->trigger();
+    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
+
+    const QList<SeenBox> boxes = driver.toolBoxes();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().title, QStringLiteral("保存文件"));
+    QCOMPARE(boxes.first().text,
+             QStringLiteral("写入文件 %1 失败, 未能保存\n%2").arg(path, reason));
+    if (failure == LateFailure::FileSizeLimit) {
+        QCOMPARE(fileBytes(path), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 QStringList{QStringLiteral("traffic.txt")});
+    }
+}
+
+// Ctrl+C is also the shortcut of "关闭串口".
+void tst_MessageLog::ctrlCCopiesOrCloses_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<bool>("select");
+    QTest::addColumn<bool>("copies");
+    QTest::newRow("traffic window with a selection: copies") << "textBrowser" << true << true;
+    QTest::newRow("result window with a selection: copies") << "textBrowser_val" << true << true;
+    QTest::newRow("traffic window, nothing selected: closes the port")
+        << "textBrowser" << false << false;
+    QTest::newRow("the test tree: closes the port") << "treeWidget" << false << false;
+}
+
+void tst_MessageLog::ctrlCCopiesOrCloses()
+{
+    QFETCH(QString, focus);
+    QFETCH(bool, select);
+    QFETCH(bool, copies);
+    PtyPair pty;
+    MainWindow w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(openPortOn(w, pty.slavePath()));
+
+    // Through the calls both kinds of text view have.
+    const QString line = QStringLiteral("[2024-11-07 09:29:33.045][发送]: 55 03 07 04 00 01 C9 6B");
+    for (const char *view : {"textBrowser", "textBrowser_val"})
+        QVERIFY(QMetaObject::invokeMethod(widget<QWidget>(w, view), "setPlainText",
+                                          Q_ARG(QString, line)));
+    QWidget *target = w.findChild<QWidget *>(focus);
+    QVERIFY(target);
+    if (select)
+        QVERIFY(QMetaObject::invokeMethod(target, "selectAll"));
+    target->setFocus();
+    QTRY_VERIFY(target->hasFocus());
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+
+    QTest::keyClick(target, Qt::Key_C, Qt::ControlModifier);
+
+    QCOMPARE(QApplication::clipboard()->text(), copies ? line : QStringLiteral("before"));
+    QCOMPARE(portIsOpen(w), copies);
+    QCOMPARE(widget<QAction>(w, "actionConnect")->isEnabled(), !copies);
+    if (portIsOpen(w))
+        widget<QAction>(w, "actionClose")->trigger(); // before the far end goes
 }
 
 QTEST_MAIN(tst_MessageLog)

@@ -1,6 +1,8 @@
 // The port of the window on a pseudo-terminal: opening with the line settings,
 // closing, the three actions' states, the boxes of a failed or refused open,
 // and the far end hanging up.
+#include "serial/port.h"
+#include "support/unprivileged.h"
 #include "support/windowdriver.h"
 #include "tools/pty.h"
 
@@ -11,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <optional>
+#include <sys/stat.h>
 #include <termios.h>
 
 static void initResources()
@@ -71,6 +76,8 @@ private slots:
     void lineSettingsReachTheLine_data();
     void lineSettingsReachTheLine();
     void bytesPassBothWaysWhenOpen();
+    void openFailureReasons_data();
+    void openFailureReasons();
     void openFailureBox_data();
     void openFailureBox();
     void nineDataBitsRefusedBeforeOpening();
@@ -102,10 +109,13 @@ void tst_Port::openAndCloseSwitchTheActions()
     QVERIFY(openPortOn(w, pty.slavePath()));
     QCOMPARE(windowPort(w)->portName(), portNameOf(pty.slavePath()));
     QCOMPARE(actionStates(w), kOpen);
+    QCOMPARE(statusText(w),
+             QStringLiteral("串口 %1 已打开：9600 8N1").arg(portNameOf(pty.slavePath())));
 
     widget<QAction>(w, "actionClose")->trigger();
     QVERIFY(!portIsOpen(w));
     QCOMPARE(actionStates(w), kClosed);
+    QCOMPARE(statusText(w), QStringLiteral("串口 %1 已关闭").arg(portNameOf(pty.slavePath())));
 
     // Open again on the same port object.
     QVERIFY(openPortOn(w, pty.slavePath()));
@@ -120,10 +130,11 @@ void tst_Port::lineSettingsReachTheLine_data()
     QTest::addColumn<int>("stopIndex");
     QTest::addColumn<int>("speed"); // termios speed constant
     QTest::addColumn<bool>("twoStopBits");
-    QTest::newRow("9600 8N1, the defaults") << "9600" << 0 << int(B9600) << false;
-    QTest::newRow("115200 8N1") << "115200" << 0 << int(B115200) << false;
-    QTest::newRow("19200 8N2") << "19200" << 2 << int(B19200) << true;
-    QTest::newRow("230400 8N2") << "230400" << 2 << int(B230400) << true;
+    QTest::addColumn<QString>("shown"); // in the status bar
+    QTest::newRow("9600 8N1, the defaults") << "9600" << 0 << int(B9600) << false << "9600 8N1";
+    QTest::newRow("115200 8N1") << "115200" << 0 << int(B115200) << false << "115200 8N1";
+    QTest::newRow("19200 8N2") << "19200" << 2 << int(B19200) << true << "19200 8N2";
+    QTest::newRow("230400 8N2") << "230400" << 2 << int(B230400) << true << "230400 8N2";
 }
 
 void tst_Port::lineSettingsReachTheLine()
@@ -132,10 +143,12 @@ void tst_Port::lineSettingsReachTheLine()
     QFETCH(int, stopIndex);
     QFETCH(int, speed);
     QFETCH(bool, twoStopBits);
+    QFETCH(QString, shown);
     PtyPair pty;
     MainWindow w;
     chooseLine(w, baud, 1, 0, stopIndex);
     QVERIFY(openPortOn(w, pty.slavePath()));
+    QVERIFY2(statusText(w).endsWith(QStringLiteral("已打开：") + shown), qPrintable(statusText(w)));
 
     const termios tio = lineOf(w);
     QCOMPARE(int(cfgetospeed(&tio)), speed);
@@ -170,23 +183,121 @@ void tst_Port::bytesPassBothWaysWhenOpen()
     widget<QAction>(w, "actionClose")->trigger();
 }
 
+void tst_Port::openFailureReasons_data()
+{
+    QTest::addColumn<int>("system");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("systemText");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QStringList>("doesNotSay");
+
+    const int onLinux = int(PortSystem::Linux);
+    const int onOtherUnix = int(PortSystem::OtherUnix);
+    const int onWindows = int(PortSystem::Windows);
+    const QStringList noPermission{"没有权限打开串口 ttyUSB0"};
+    const QStringList inUse{"串口 ttyUSB0 正被其他程序占用"};
+    QTest::newRow("Linux, permission denied: the dialout hint")
+        << onLinux << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EACCES)
+        << (noPermission + QStringList{"dialout", "重新登录"}) << inUse;
+    QTest::newRow("other Unix, permission denied: no dialout group there")
+        << onOtherUnix << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EACCES)
+        << noPermission << QStringList{"dialout"};
+    QTest::newRow("Linux, device busy (held exclusively)")
+        << onLinux << "ttyUSB0" << int(QSerialPort::PermissionError) << qt_error_string(EBUSY)
+        << inUse << QStringList{"权限", "dialout"};
+    QTest::newRow("Windows, access denied means another program has it")
+        << onWindows << "COM3" << int(QSerialPort::PermissionError) << "Access is denied."
+        << QStringList{"串口 COM3 正被其他程序占用"} << QStringList{"权限", "dialout"};
+    QTest::newRow("nothing said by the system")
+        << onLinux << "ttyS0" << int(QSerialPort::UnsupportedOperationError) << ""
+        << QStringList{"未知错误"} << QStringList();
+}
+
+void tst_Port::openFailureReasons()
+{
+    QFETCH(int, system);
+    QFETCH(QString, name);
+    QFETCH(int, error);
+    QFETCH(QString, systemText);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, doesNotSay);
+    const QString reason = openFailureReason(name, QSerialPort::SerialPortError(error), systemText,
+                                             PortSystem(system));
+    for (const QString &part : says)
+        QVERIFY2(reason.contains(part), qPrintable(reason));
+    for (const QString &part : doesNotSay)
+        QVERIFY2(!reason.contains(part), qPrintable(reason));
+}
+
+namespace {
+enum class Refusal { Missing, EmptyName, HeldByAnother, NotATerminal, NoPermission };
+}
+Q_DECLARE_METATYPE(Refusal)
+
 void tst_Port::openFailureBox_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::newRow("path that does not exist") << "/dev/feederbench-no-such-port";
-    QTest::newRow("empty name (no ports listed)") << "";
+    QTest::addColumn<Refusal>("refusal");
+    QTest::addColumn<QString>("reason"); // part of the line under the first
+    QTest::newRow("path that does not exist") << Refusal::Missing << "不存在";
+    QTest::newRow("empty name (no ports listed)") << Refusal::EmptyName << "没有选择串口";
+    QTest::newRow("port held by another program") << Refusal::HeldByAnother << "正被其他程序占用";
+    QTest::newRow("a file that is no terminal: the system's words")
+        << Refusal::NotATerminal << "系统提示：";
+    QTest::newRow("device node the user may not open") << Refusal::NoPermission << "没有权限";
 }
 
 void tst_Port::openFailureBox()
 {
-    QFETCH(QString, path);
+    QFETCH(Refusal, refusal);
+    QFETCH(QString, reason);
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    QSerialPort other;
+    QTemporaryDir dir;
+    QString path;
+    switch (refusal) {
+    case Refusal::Missing:
+        path = QStringLiteral("/dev/feederbench-no-such-port");
+        break;
+    case Refusal::EmptyName:
+        break;
+    case Refusal::HeldByAnother:
+        path = pty.slavePath();
+        other.setPortName(path);
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        break;
+    case Refusal::NotATerminal: {
+        path = dir.filePath(QStringLiteral("plain-file"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        break;
+    }
+    case Refusal::NoPermission:
+        path = pty.slavePath();
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0) == 0);
+        break;
+    }
+
     MainWindow w;
     SeenBox *box = answerNextMessageBox(QMessageBox::Ok);
+    // Root opens a device whatever its permissions: that case runs as a user.
+    std::optional<Unprivileged> asUser;
+    if (refusal == Refusal::NoPermission) {
+        asUser.emplace();
+        QVERIFY(asUser->ok());
+    }
     QVERIFY(!openPortOn(w, path));
     QVERIFY(box->shown);
     QCOMPARE(box->title, QStringLiteral("错误"));
-    QCOMPARE(box->text, QStringLiteral("打开串口失败！"));
+    const QStringList lines = box->text.split(QLatin1Char('\n'));
+    QVERIFY2(lines.size() >= 2, qPrintable(box->text));
+    QCOMPARE(lines.first(), QStringLiteral("打开串口失败！"));
+    QVERIFY2(lines.at(1).contains(reason), qPrintable(box->text));
+    if (!path.isEmpty() && refusal != Refusal::NotATerminal)
+        QVERIFY2(lines.at(1).contains(portNameOf(path)), qPrintable(box->text));
     QCOMPARE(actionStates(w), kAtStartUp); // as they were
+    QVERIFY(statusText(w).isEmpty());
 
     // And after a close the actions stay as closing left them.
     widget<QAction>(w, "actionClose")->trigger();
@@ -309,6 +420,12 @@ void tst_Port::refreshListsThePorts()
         listed << ports->itemText(i);
     QCOMPARE(listed, expected);
     QCOMPARE(ports->currentText(), expected.value(0));
+    // Each item's tool tip names what the system knows of the port.
+    for (int i = 0; i < infos.size(); ++i) {
+        const QString tip = ports->itemData(i, Qt::ToolTipRole).toString();
+        QVERIFY(tip.contains(infos.at(i).description()));
+        QVERIFY(tip.contains(infos.at(i).manufacturer()));
+    }
 }
 
 QTEST_MAIN(tst_Port)

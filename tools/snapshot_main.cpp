@@ -3,25 +3,31 @@
 //
 //   feederbench-snapshot --workdir examples docs/screenshot.png
 //
+// With --fit the window is placed on the screen as the program places itself
+// and the whole screen is shot; run so on a real (virtual) X screen to see
+// the window on a small one.
+//
 // The window reads config.ini and mac.csv from its working directory, so the
 // picture shows the test tree and the table of whatever folder --workdir names.
 
 #include "app/mainwindow.h"
+#include "app/windowfit.h"
 #include "tools/pduunit.h"
 #include "tools/simline.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QPushButton>
-#include <QSerialPort>
-#include <QTreeWidget>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
 #include <QImage>
 #include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QSerialPort>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVector>
 
 #include <cstdio>
@@ -81,10 +87,12 @@ bool pollSimulatedUnit(MainWindow &window, QObject &stage)
         std::fprintf(stderr, "feederbench-snapshot: no pseudo-terminal for the simulated unit\n");
         return false;
     }
-    window.findChild<QComboBox *>(QStringLiteral("comboBoxPort"))->setEditText(sim->line.portPath());
+    window.findChild<QComboBox *>(QStringLiteral("comboBoxPort"))
+        ->setEditText(sim->line.portPath());
     window.findChild<QAction *>(QStringLiteral("actionConnect"))->trigger();
     if (!window.findChild<QSerialPort *>()->isOpen()) {
-        std::fprintf(stderr, "feederbench-snapshot: cannot open %s\n", qPrintable(sim->line.portPath()));
+        std::fprintf(stderr, "feederbench-snapshot: cannot open %s\n",
+                     qPrintable(sim->line.portPath()));
         return false;
     }
     auto *module = window.findChild<QComboBox *>(QStringLiteral("comboBox_md"));
@@ -133,6 +141,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Before the shot, open a simulated unit, read its MAC address, then tick "
                        "every entry of the tree and read them from module 1."));
     args.addOption(poll);
+    const QCommandLineOption fit(
+        QStringLiteral("fit"),
+        QStringLiteral("Place the window on the screen as the program does and shoot the whole "
+                       "screen (for a real X screen; the offscreen one is 800 x 600)."));
+    args.addOption(fit);
     args.addPositionalArgument(QStringLiteral("output"), QStringLiteral("The PNG file to write."));
     args.process(app);
 
@@ -149,8 +162,13 @@ int main(int argc, char *argv[])
 
     QObject stage; // declared first, so destroyed after the window
     MainWindow window;
-    window.show();
-    window.resize(kWidthPx, kHeightPx);
+    if (args.isSet(fit)) {
+        fitWindowToScreen(&window);
+        window.show();
+    } else {
+        window.show();
+        window.resize(kWidthPx, kHeightPx);
+    }
     settle(kSettleMs);
 
     for (const Preparation &prepare : preparationsFor(args, poll)) {
@@ -159,7 +177,8 @@ int main(int argc, char *argv[])
         settle(kSettleMs);
     }
 
-    const QImage shot = window.grab().toImage();
+    const QImage shot = args.isSet(fit) ? QGuiApplication::primaryScreen()->grabWindow(0).toImage()
+                                        : window.grab().toImage();
     if (!shot.save(output, "PNG")) {
         std::fprintf(stderr, "feederbench-snapshot: cannot write %s\n", qPrintable(output));
         return 1;
