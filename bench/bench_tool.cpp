@@ -7,6 +7,7 @@
 //   bench_tool [--runs N] [--lines N]
 
 #include "app/mainwindow.h"
+#include "device/registers.h"
 #include "protocol/modbus.h"
 #include "serial/messagelog.h"
 
@@ -166,7 +167,7 @@ Figure libmodbusRead(const QString &port, int baud, int runs, int *failures)
     modbus_set_response_timeout(ctx, 1, 0);
     f = measure(runs, [&] {
         uint16_t value = 0;
-        if (modbus_read_registers(ctx, moduleRegister(1, 0x0704), 1, &value) != 1)
+        if (modbus_read_registers(ctx, moduleRegister(1, kSwitchStateRegister), 1, &value) != 1)
             ++*failures;
     });
     modbus_close(ctx);
@@ -251,7 +252,7 @@ int main(int argc, char *argv[])
 
         int toolFailures = 0;
         const Figure one = measure(runs, [&] {
-            if (!MainWindowProbe::read(w, moduleRegister(1, 0x0704), 1).ok())
+            if (!MainWindowProbe::read(w, moduleRegister(1, kSwitchStateRegister), 1).ok())
                 ++toolFailures;
         });
         std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f%s\n", baud, "one 03 read (tool)", one.wallMs,

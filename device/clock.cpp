@@ -3,11 +3,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "device/registers.h"
 #include "device/values.h"
-
-namespace {
-constexpr quint16 kClockRegister = 0x080F;
-}
 
 void MainWindow::on_pushButton_datatime_clicked()
 {

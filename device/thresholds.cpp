@@ -5,19 +5,12 @@
 #include "ui_mainwindow.h"
 
 #include "config/devicelist.h"
+#include "device/registers.h"
 #include "device/values.h"
 
 namespace {
 
-constexpr quint16 kLowVoltageCutRegister = 0x0805;
-constexpr quint16 kReconnectRegister = 0x0806;
-constexpr quint16 kOverCurrentRegister = 0x080E;
-constexpr quint16 kWindow1HourRegister = 0x0808; // hour, minute of windows 1 to 3 follow
-constexpr quint16 kWindow2HourRegister = 0x080A;
-constexpr quint16 kWindow3HourRegister = 0x080C;
 
-constexpr quint16 kClockRegisterCount = 4;
-constexpr int kClockBlockBytes = 8;
 
 QString registerText(quint16 base)
 {
@@ -56,7 +49,7 @@ void MainWindow::on_pushButton_sd1_clicked()
         return;
     writeWindowValue(QStringLiteral("时段1小时"), ui->lineEdit_sd1hh->text(), kWindow1HourRegister);
     writeWindowValue(QStringLiteral("时段1分钟"), ui->lineEdit_sd1mm->text(),
-                     kWindow1HourRegister + 1);
+                     kWindow1MinuteRegister);
 }
 
 void MainWindow::on_pushButton_sd2_clicked()
@@ -66,7 +59,7 @@ void MainWindow::on_pushButton_sd2_clicked()
         return;
     writeWindowValue(QStringLiteral("时段2小时"), ui->lineEdit_sd2hh->text(), kWindow2HourRegister);
     writeWindowValue(QStringLiteral("时段2分钟"), ui->lineEdit_sd2mm->text(),
-                     kWindow2HourRegister + 1);
+                     kWindow2MinuteRegister);
 }
 
 void MainWindow::on_pushButton_sd3_clicked()
@@ -76,7 +69,7 @@ void MainWindow::on_pushButton_sd3_clicked()
         return;
     writeWindowValue(QStringLiteral("时段3小时"), ui->lineEdit_sd3hh->text(), kWindow3HourRegister);
     writeWindowValue(QStringLiteral("时段3分钟"), ui->lineEdit_sd3mm->text(),
-                     kWindow3HourRegister + 1);
+                     kWindow3MinuteRegister);
 }
 
 // A register the device list does not name cannot be addressed; saying so
