@@ -22,12 +22,12 @@ enum EntryType : int {
 
 struct DeviceEntry
 {
-    QString des;        // display name
-    QString reg;        // the register text as read
-    quint16 base = 0;   // the same text parsed as hexadecimal
+    QString des;      // display name
+    QString reg;      // the register text as read
+    quint16 base = 0; // the same text parsed as hexadecimal
     int type = 0;
     int regnum = 0;
-    int xsws = 0;       // decimal places
+    int xsws = 0; // decimal places
 };
 
 extern DeviceEntry deviceTable[kDeviceTableSize];

@@ -1,9 +1,8 @@
 // The device list shown as the check-box test tree, with its context menu.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
 #include "config/devicelist.h"
+#include "ui_mainwindow.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,11 +1,10 @@
 // The window's read side: the ticked entries of the test tree, and single registers on demand.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
 #include "config/devicelist.h"
 #include "device/decode.h"
 #include "device/registers.h"
+#include "ui_mainwindow.h"
 
 #include <QTreeWidgetItem>
 
@@ -73,8 +72,8 @@ void MainWindow::readEntry(int entry)
     // The module is read afresh for every entry: it may change during a poll.
     const int length = make_read_frame(readFrame, kBusAddress,
                                        moduleRegister(moduleNumber(), e.base), quint16(e.regnum));
-    const ReplyVerdict verdict = exchangeRequest(
-        readFrame, length, ReplyKind::modbus(kReadHoldingRegisters));
+    const ReplyVerdict verdict
+        = exchangeRequest(readFrame, length, ReplyKind::modbus(kReadHoldingRegisters));
     if (verdict.ok())
         appendResult(e.des + QLatin1Char(':') + decode_reply(entry, recvBuf + 2));
     else
@@ -101,10 +100,14 @@ void MainWindow::show_in_editor(int entry, const QString &text)
         quint16 base;
         QLineEdit *Ui::MainWindow::*editor;
     } editors[] = {
-        {kLowVoltageCutRegister, &Ui::MainWindow::lineEdit_dytlz}, {kReconnectRegister, &Ui::MainWindow::lineEdit_dytlhfz},
-        {kWindow1HourRegister, &Ui::MainWindow::lineEdit_sd1hh}, {kWindow1MinuteRegister, &Ui::MainWindow::lineEdit_sd1mm},
-        {kWindow2HourRegister, &Ui::MainWindow::lineEdit_sd2hh}, {kWindow2MinuteRegister, &Ui::MainWindow::lineEdit_sd2mm},
-        {kWindow3HourRegister, &Ui::MainWindow::lineEdit_sd3hh}, {kWindow3MinuteRegister, &Ui::MainWindow::lineEdit_sd3mm},
+        {kLowVoltageCutRegister, &Ui::MainWindow::lineEdit_dytlz},
+        {kReconnectRegister, &Ui::MainWindow::lineEdit_dytlhfz},
+        {kWindow1HourRegister, &Ui::MainWindow::lineEdit_sd1hh},
+        {kWindow1MinuteRegister, &Ui::MainWindow::lineEdit_sd1mm},
+        {kWindow2HourRegister, &Ui::MainWindow::lineEdit_sd2hh},
+        {kWindow2MinuteRegister, &Ui::MainWindow::lineEdit_sd2mm},
+        {kWindow3HourRegister, &Ui::MainWindow::lineEdit_sd3hh},
+        {kWindow3MinuteRegister, &Ui::MainWindow::lineEdit_sd3mm},
         {kOverCurrentRegister, &Ui::MainWindow::lineEdit_glyz},
     };
     for (const auto &e : editors) {

@@ -31,9 +31,9 @@ constexpr quint16 kWindow3MinuteRegister = 0x080D; //                minute
 constexpr quint16 kOverCurrentRegister = 0x080E;   // over-current threshold, scaled
 
 // The clock, written as one block with 10h and read with 03
-constexpr quint16 kClockRegister = 0x080F;                 // year, month day, hour minute, second 0
-constexpr quint16 kClockRegisterCount = 4;                 // the unit refuses a partial block
-constexpr int kClockBlockBytes = 2 * kClockRegisterCount;  // 8
+constexpr quint16 kClockRegister = 0x080F;                // year, month day, hour minute, second 0
+constexpr quint16 kClockRegisterCount = 4;                // the unit refuses a partial block
+constexpr int kClockBlockBytes = 2 * kClockRegisterCount; // 8
 
 // The values the switch commands write
 constexpr quint16 kCloseValue = 0;   // to kCloseRegister

@@ -1,10 +1,9 @@
 // Switching a module's breaker and its enables, on one module or on all seven in turn.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
 #include "device/registers.h"
 #include "serial/wait.h"
+#include "ui_mainwindow.h"
 
 namespace {
 
@@ -37,15 +36,18 @@ enum Command {
 const SwitchCommand kSwitchCommands[] = {
     {kCloseRegister, kCloseValue, "模块[%1]合闸成功", "模块[%1]合闸:没有应答!!", true, "合闸"},
     {kOpenRegister, kOpenValue, "模块[%1]分闸成功", "模块[%1]分闸:没有应答!!", true, "分闸"},
-    {kRemoteEnableRegister, kEnableValue, "模块[%1]: enable远程分合闸成功", "模块[%1]enable远程分合闸:没有应答!!", true,
-     "远程控制使能"},
-    {kRemoteEnableRegister, kDisableValue, "模块[%1]: disable远程分合闸成功", "模块[%1]disable远程分合闸:没有应答!!", true,
-     "远程控制关闭"},
-    {kDisconnectEnableRegister, kEnableValue, "模块[%1]低压脱离enable成功", "模块[%1]低压脱离enable:没有应答!!", false, nullptr},
-    {kDisconnectEnableRegister, kDisableValue, "模块[%1]低压脱离disable成功", "模块[%1]低压脱离disable:没有应答!!", false,
-     nullptr},
-    {kTimeControlEnableRegister, kEnableValue, "模块[%1]时段控enable成功", "模块[%1]时段控enable:没有应答!!", false, nullptr},
-    {kTimeControlEnableRegister, kDisableValue, "模块[%1]时段控disable成功", "模块[%1]时段控disable:没有应答!!", false, nullptr},
+    {kRemoteEnableRegister, kEnableValue, "模块[%1]: enable远程分合闸成功",
+     "模块[%1]enable远程分合闸:没有应答!!", true, "远程控制使能"},
+    {kRemoteEnableRegister, kDisableValue, "模块[%1]: disable远程分合闸成功",
+     "模块[%1]disable远程分合闸:没有应答!!", true, "远程控制关闭"},
+    {kDisconnectEnableRegister, kEnableValue, "模块[%1]低压脱离enable成功",
+     "模块[%1]低压脱离enable:没有应答!!", false, nullptr},
+    {kDisconnectEnableRegister, kDisableValue, "模块[%1]低压脱离disable成功",
+     "模块[%1]低压脱离disable:没有应答!!", false, nullptr},
+    {kTimeControlEnableRegister, kEnableValue, "模块[%1]时段控enable成功",
+     "模块[%1]时段控enable:没有应答!!", false, nullptr},
+    {kTimeControlEnableRegister, kDisableValue, "模块[%1]时段控disable成功",
+     "模块[%1]时段控disable:没有应答!!", false, nullptr},
 };
 
 } // namespace
@@ -154,8 +156,8 @@ void MainWindow::switchModule(int command)
     const int module = moduleNumber();
     const int length
         = make_write_single_frame(kBusAddress, moduleRegister(module, c.base), c.value);
-    const ReplyVerdict verdict = exchangeRequest(
-        requestFrame, length, ReplyKind::modbus(kWriteSingleRegister));
+    const ReplyVerdict verdict
+        = exchangeRequest(requestFrame, length, ReplyKind::modbus(kWriteSingleRegister));
     if (verdict.ok())
         appendResult(QString::fromUtf8(c.success).arg(module));
     else

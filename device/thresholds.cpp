@@ -2,15 +2,12 @@
 // that the clock shares.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
 #include "config/devicelist.h"
 #include "device/registers.h"
 #include "device/values.h"
+#include "ui_mainwindow.h"
 
 namespace {
-
-
 
 QString registerText(quint16 base)
 {
