@@ -1,7 +1,7 @@
 // Modbus-RTU request frames, their CRC and the check of what came back.
 #include "protocol/modbus.h"
 
-#include "protocol/packet.h" // checkServiceReply
+#include "protocol/reply.h" // checkModbusReply
 
 #include <array>
 #include <cstring>
@@ -147,44 +147,6 @@ ReplyState checkModbusReply(const unsigned char *bytes, int length, quint8 addre
     if (length > expected || !crcMatches(bytes, length))
         return ReplyState::Invalid;
     return ReplyState::Answer;
-}
-
-ReplyState checkReply(const ReplyKind &kind, const unsigned char *bytes, int length)
-{
-    switch (kind.protocol) {
-    case ReplyKind::Modbus:
-        return checkModbusReply(bytes, length, kind.address, kind.function);
-    case ReplyKind::Service:
-        return checkServiceReply(bytes, length);
-    case ReplyKind::None:
-        break;
-    }
-    // Nothing is awaited: the bytes never make a reply, the wait runs on silence.
-    return ReplyState::Incomplete;
-}
-
-ReplyVerdict judgeReply(const ReplyKind &kind, const unsigned char *bytes, int length)
-{
-    ReplyVerdict verdict;
-    if (length <= 0)
-        return verdict;
-    switch (checkReply(kind, bytes, length)) {
-    case ReplyState::Answer:
-        verdict.outcome = ReplyVerdict::Answer;
-        break;
-    case ReplyState::Exception:
-        verdict.outcome = ReplyVerdict::Exception;
-        verdict.exceptionCode = bytes[2];
-        break;
-    case ReplyState::Incomplete:
-        // Too little arrived before the line went quiet: as good as nothing.
-        verdict.outcome = ReplyVerdict::NoReply;
-        break;
-    case ReplyState::Invalid:
-        verdict.outcome = ReplyVerdict::Invalid;
-        break;
-    }
-    return verdict;
 }
 
 QString exceptionText(quint8 code)

@@ -1,18 +1,18 @@
 #pragma once
 
 // Modbus-RTU as the distribution unit speaks it: the request frames the tool
-// builds, their CRC, the register address that carries the module number, and
-// the check that tells whether the bytes gathered so far are a reply.
+// builds, their CRC, the register address that carries the module number and
+// the texts of exception codes. Whether bytes are a reply: protocol/reply.h.
 
 #include <QString>
 #include <QtGlobal>
 
-constexpr quint8 kBusAddress = 0x55;        // every module answers at bus address 85
+constexpr quint8 kBusAddress = 0x55; // every module answers at bus address 85
 constexpr quint8 kReadHoldingRegisters = 0x03;
 constexpr quint8 kWriteSingleRegister = 0x06;
 constexpr quint8 kWriteMultipleRegisters = 0x10;
 constexpr int kFrameBufferSize = 256;
-constexpr int kMaxMultiDataBytes = 246;     // 9 + 246 = 255 bytes, the most one CRC run covers
+constexpr int kMaxMultiDataBytes = 246; // 9 + 246 = 255 bytes, the most one CRC run covers
 
 // The write builders fill this buffer; it holds one request at a time.
 extern unsigned char requestFrame[kFrameBufferSize];
@@ -32,43 +32,6 @@ int make_write_single_frame(quint8 address, quint16 reg, quint16 value);
 // above kMaxMultiDataBytes or below 0.
 int make_write_multi_frame(quint8 address, quint16 start, quint16 count, int n,
                            const unsigned char *data);
-
-// What the bytes gathered so far are, judged against the request they answer.
-enum class ReplyState {
-    Incomplete, // a prefix of a frame that may still become a reply
-    Answer,     // a complete reply of the awaited function with a good CRC
-    Exception,  // a complete exception reply (function + 0x80) with a good CRC
-    Invalid     // cannot become a reply: another station, function, length or CRC
-};
-
-// What a request waits for.
-struct ReplyKind
-{
-    enum Protocol { None, Modbus, Service };
-    Protocol protocol = None;
-    quint8 address = kBusAddress;
-    quint8 function = 0;
-
-    // The unit's reply to a request of this function code.
-    static ReplyKind modbus(quint8 function) { return {Modbus, kBusAddress, function}; }
-    // A "~" service packet.
-    static ReplyKind service() { return {Service, kBusAddress, 0}; }
-};
-
-ReplyState checkModbusReply(const unsigned char *bytes, int length, quint8 address,
-                            quint8 function);
-ReplyState checkReply(const ReplyKind &kind, const unsigned char *bytes, int length);
-
-// The verdict on one exchange, as the device operations report it.
-struct ReplyVerdict
-{
-    enum Outcome { NoReply, Answer, Exception, Invalid };
-    Outcome outcome = NoReply;
-    quint8 exceptionCode = 0;
-    bool ok() const { return outcome == Answer; }
-};
-
-ReplyVerdict judgeReply(const ReplyKind &kind, const unsigned char *bytes, int length);
 
 // "02 非法数据地址" and the like; an unknown code shows as its number alone.
 QString exceptionText(quint8 code);

@@ -3,6 +3,7 @@
 
 #include "protocol/modbus.h"
 #include "protocol/packet.h"
+#include "protocol/reply.h"
 
 #include <QDate>
 #include <QTime>
