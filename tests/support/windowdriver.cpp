@@ -3,42 +3,65 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSerialPort>
 #include <QStatusBar>
 #include <QTextBrowser>
-#include <QTimer>
 
-#include <memory>
-#include <vector>
-
-SeenBox *answerNextMessageBox(QMessageBox::StandardButton button)
+ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton button, const QString &saveAs)
+    : m_button(button)
+    , m_saveAs(saveAs)
+    , m_timer(new QTimer(this))
 {
-    // The record outlives the test function that reads it; the list owns it
-    // until the process ends, so nothing is lost that a leak check would flag.
-    static std::vector<std::unique_ptr<SeenBox>> records;
-    records.push_back(std::make_unique<SeenBox>());
-    SeenBox *seen = records.back().get();
-    // The box runs its own event loop; a repeating timer finds it there. A box
-    // that never comes leaves the timer to the application, which deletes it.
-    auto *timer = new QTimer(qApp);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, seen, button] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        seen->shown = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        if (QAbstractButton *b = box->button(button))
+    m_timer->setInterval(10);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && !modal->property("answered").toBool())
+            answer(modal);
+    });
+    m_timer->start();
+}
+
+void ModalAnswerer::answer(QWidget *modal)
+{
+    modal->setProperty("answered", true);
+    if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        dialogTitle = dialog->windowTitle();
+        proposedFiles = dialog->selectedFiles();
+        if (m_saveAs.isEmpty()) {
+            dialog->reject();
+        } else {
+            // Typed into the name field, as an engineer would type a full path.
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_saveAs);
+            // Queued: accepting may open the "replace it?" box, which this
+            // timer has to be free to answer.
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        }
+    } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        last = {true, box->windowTitle(), box->text()};
+        boxes.append(last);
+        QAbstractButton *b = box->button(m_button);
+        if (!b)
+            b = box->button(QMessageBox::Yes);
+        if (b)
             b->click();
         else
             box->reject();
-        timer->stop();
-        timer->deleteLater();
-    });
-    timer->start();
-    return seen;
+        if (once)
+            m_timer->stop();
+    }
+}
+
+SeenBox *answerNextMessageBox(QMessageBox::StandardButton button)
+{
+    // The application owns the answerer: the record outlives the test
+    // function that reads it, and nothing is left for a leak check to flag.
+    auto *answerer = new ModalAnswerer(button);
+    answerer->setParent(qApp);
+    answerer->once = true;
+    return &answerer->last;
 }
 
 QSerialPort *windowPort(MainWindow &window)

@@ -9,8 +9,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QByteArray>
+#include <QList>
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 template<class T>
@@ -27,8 +30,33 @@ struct SeenBox
     QString text;
 };
 
-// Arms a watcher that answers the next modal message box with button (and
-// records it). Call before the action that shows the box.
+// Stands in for the engineer at the modal dialogs while it lives: a timer
+// finds the active modal widget in the dialog's own event loop. A message box
+// gets button, or Yes where it lacks that button (the save dialog's "replace
+// it?"), or is rejected; a file dialog gets saveAs typed into its name field,
+// or is cancelled when saveAs is empty. What each showed is kept.
+class ModalAnswerer : public QObject
+{
+public:
+    explicit ModalAnswerer(QMessageBox::StandardButton button = QMessageBox::Ok,
+                           const QString &saveAs = QString());
+
+    QList<SeenBox> boxes;      // every message box answered, in order
+    SeenBox last;              // the latest of them
+    QString dialogTitle;       // the file dialog's title, once one was shown
+    QStringList proposedFiles; // and the file it proposed
+    bool once = false;         // stop after the first box
+
+private:
+    void answer(QWidget *modal);
+
+    QMessageBox::StandardButton m_button;
+    QString m_saveAs;
+    QTimer *m_timer;
+};
+
+// Arms an answerer for the next modal message box only, kept until the
+// process ends. Call before the action that shows the box.
 SeenBox *answerNextMessageBox(QMessageBox::StandardButton button);
 
 // Types path into the port field and opens it with the window's action.
