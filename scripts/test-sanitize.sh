@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (the asan preset).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FEEDERBENCH_ASAN_BUILD:-$root/build-asan}"
-bash "$root/scripts/setup.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DFEEDERBENCH_SANITIZE=ON -DFEEDERBENCH_BENCH=OFF
+bash "$root/scripts/setup.sh" --preset asan "$build"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel 2
