@@ -29,24 +29,14 @@ QByteArray deviceList(const QStringList &entries)
 }
 
 // One line per item: indentation by depth, text, user data, check state, "+" when expanded.
-void renderTree(QTreeWidgetItem *item, int depth, QStringList &out)
-{
-    out << QString(depth * 2, QLatin1Char(' '))
-               + QStringLiteral("%1 #%2 [%3]%4")
-                     .arg(item->text(0), item->data(0, Qt::UserRole).toString(),
-                          QString::number(item->checkState(0)),
-                          item->isExpanded() ? QStringLiteral(" +") : QString());
-    for (int i = 0; i < item->childCount(); ++i)
-        renderTree(item->child(i), depth + 1, out);
-}
-
 QStringList treeLines(MainWindow &w)
 {
-    QStringList out;
-    QTreeWidget *tree = widget<QTreeWidget>(w, "treeWidget");
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        renderTree(tree->topLevelItem(i), 0, out);
-    return out;
+    return treeTexts(w, [](const QTreeWidgetItem *item) {
+        return QStringLiteral("%1 #%2 [%3]%4")
+            .arg(item->text(0), item->data(0, Qt::UserRole).toString(),
+                 QString::number(item->checkState(0)),
+                 item->isExpanded() ? QStringLiteral(" +") : QString());
+    });
 }
 
 // "name=state" for every item in tree order.

@@ -9,6 +9,7 @@
 #include <QSerialPort>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QTreeWidget>
 
 ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton button, const QString &saveAs)
     : m_button(button)
@@ -106,4 +107,23 @@ QStringList resultLines(MainWindow &window)
 QString statusText(MainWindow &window)
 {
     return widget<QStatusBar>(window, "statusbar")->currentMessage();
+}
+
+static void addTreeTexts(const QTreeWidgetItem *item, int depth,
+                         const std::function<QString(const QTreeWidgetItem *)> &line,
+                         QStringList &out)
+{
+    out << QString(depth * 2, QLatin1Char(' ')) + (line ? line(item) : item->text(0));
+    for (int i = 0; i < item->childCount(); ++i)
+        addTreeTexts(item->child(i), depth + 1, line, out);
+}
+
+QStringList treeTexts(MainWindow &window,
+                      const std::function<QString(const QTreeWidgetItem *)> &line)
+{
+    QStringList out;
+    const auto *tree = widget<QTreeWidget>(window, "treeWidget");
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        addTreeTexts(tree->topLevelItem(i), 0, line, out);
+    return out;
 }

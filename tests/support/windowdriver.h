@@ -14,7 +14,10 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QTreeWidgetItem>
 #include <QWidget>
+
+#include <functional>
 
 template<class T>
 T *widget(QWidget &window, const char *name)
@@ -69,6 +72,11 @@ QSerialPort *windowPort(MainWindow &window);
 QStringList trafficLines(MainWindow &window);
 QStringList resultLines(MainWindow &window);
 QString statusText(MainWindow &window);
+
+// The test tree as the engineer sees it: one line per item in tree order,
+// indented two blanks a level; line gives an item's text (by default its name).
+QStringList treeTexts(MainWindow &window,
+                      const std::function<QString(const QTreeWidgetItem *)> &line = {});
 
 struct MainWindowProbe
 {
