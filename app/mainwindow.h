@@ -126,7 +126,7 @@ private slots:
     void reg_rd(ushort reg);        // 48
 
 private:
-    friend struct MainWindowProbe; // tests look at the receive state through this
+    friend struct MainWindowProbe; // tests and benchmarks look inside (tests/support/)
 
     // ---- app/mainwindow.cpp: construction
     void InitWindow();
