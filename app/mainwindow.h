@@ -4,9 +4,15 @@
 // slots stand in the order of the window's slot table (their meta-object index
 // is their place below), each run under a banner naming the file that holds it;
 // the plain members follow, grouped the same way.
+//
+// Every file named below is in the window library (feederbench_window). What
+// the unit means (frames, reply checks, decoding, values, the register map,
+// the device table) lives in the core library (feederbench_core), free
+// functions over Qt Core that a test calls without a window; the simulated
+// unit is a third library (feederbench_sim) that the shipped program never links.
 
 #include "device/runreport.h"
-#include "protocol/modbus.h"
+#include "protocol/reply.h"
 #include "serial/messagelog.h"
 
 #include <QDateTime>
@@ -130,7 +136,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    friend struct MainWindowProbe; // tests look at the receive state through this
+    friend struct MainWindowProbe; // tests and benchmarks look inside (tests/support/)
 
     // ---- app/mainwindow.cpp: construction
     void InitWindow();
@@ -139,7 +145,6 @@ private:
     // ---- config/macwindow.cpp: the serial-number table
     bool loadMacTable();
     void lookUpSerialNumber();
-    void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
 
     // ---- config/testtree.cpp: device list and tree
     void build_test_tree();
@@ -163,6 +168,7 @@ private:
 
     // ---- serial/messagelog.cpp: the two message windows
     void appendResult(const QString &line);
+    void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
     void appendReceiveLog(const unsigned char *bytes, int length);
 
     // ---- serial/exchange.cpp: one request out, its reply gathered and judged
@@ -277,7 +283,7 @@ private:
     bool m_receiveDisplayStale = false; // counters not shown yet while a wait runs
     ReplyKind m_expected;               // what the running exchange waits for
     std::function<QDateTime()> m_clock; // the computer's clock; tests inject one
-    LogQueue m_trafficQueue;              // lines on their way to textBrowser
-    LogQueue m_resultQueue;               // and to textBrowser_val
+    LogQueue m_trafficQueue;            // lines on their way to textBrowser
+    LogQueue m_resultQueue;             // and to textBrowser_val
     QString m_macBlockEnd;              // the last address of a used-up block, once written
 };

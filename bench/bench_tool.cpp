@@ -8,8 +8,11 @@
 //   bench_tool [--runs N] [--lines N]
 
 #include "app/mainwindow.h"
+#include "device/registers.h"
 #include "protocol/modbus.h"
 #include "serial/messagelog.h"
+#include "support/testdata.h"
+#include "support/windowdriver.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,22 +40,6 @@
 #ifdef FEEDERBENCH_HAVE_LIBMODBUS
 #include <modbus.h>
 #endif
-
-// The benchmark's own way into the window (the tests have theirs).
-struct MainWindowProbe
-{
-    static ReplyVerdict read(MainWindow &w, quint16 reg, quint16 count)
-    {
-        const int n = make_read_frame(w.readFrame, kBusAddress, reg, count);
-        return w.exchangeRequest(w.readFrame, n, ReplyKind{ReplyKind::Modbus, kBusAddress, 0x03});
-    }
-    static void waitForReply(MainWindow &w, int ms)
-    {
-        w.recvLen = 0;
-        w.recvFlag = 0;
-        w.WaitForReply(ms);
-    }
-};
 
 namespace {
 
@@ -93,6 +80,15 @@ Figure measure(int runs, const std::function<void()> &f)
     return {median(wall), median(cpu)};
 }
 
+// One register read through the window's request exchange.
+ReplyVerdict readRegister(MainWindow &w, quint16 reg)
+{
+    unsigned char frame[8];
+    const int n = make_read_frame(frame, kBusAddress, reg, 1);
+    return MainWindowProbe::exchange(w, QByteArray(reinterpret_cast<const char *>(frame), n),
+                                     ReplyKind::modbus(kReadHoldingRegisters));
+}
+
 double wireMs(int bytes, int baud)
 {
     return bytes * 10.0 * 1000.0 / baud; // start, eight data bits, stop
@@ -107,12 +103,6 @@ long rssKb()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return -1;
-}
-
-template<class T>
-T *child(QWidget &w, const char *name)
-{
-    return w.findChild<T *>(QString::fromLatin1(name));
 }
 
 struct Sim
@@ -144,16 +134,16 @@ struct Sim
 
 bool openOn(MainWindow &w, const QString &port, int baud)
 {
-    child<QComboBox>(w, "comboBoxPort")->setEditText(port);
-    auto *baudBox = child<QComboBox>(w, "comboBoxBaud");
+    widget<QComboBox>(w, "comboBoxPort")->setEditText(port);
+    auto *baudBox = widget<QComboBox>(w, "comboBoxBaud");
     baudBox->setCurrentIndex(baudBox->findText(QString::number(baud)));
-    child<QAction>(w, "actionConnect")->trigger();
+    widget<QAction>(w, "actionConnect")->trigger();
     return w.findChild<QSerialPort *>()->isOpen();
 }
 
 void closePort(MainWindow &w)
 {
-    child<QAction>(w, "actionClose")->trigger();
+    widget<QAction>(w, "actionClose")->trigger();
 }
 
 #ifdef FEEDERBENCH_HAVE_LIBMODBUS
@@ -171,7 +161,7 @@ Figure libmodbusRead(const QString &port, int baud, int runs, int *failures)
     modbus_set_response_timeout(ctx, 1, 0);
     f = measure(runs, [&] {
         uint16_t value = 0;
-        if (modbus_read_registers(ctx, moduleRegister(1, 0x0704), 1, &value) != 1)
+        if (modbus_read_registers(ctx, moduleRegister(1, kSwitchStateRegister), 1, &value) != 1)
             ++*failures;
     });
     modbus_close(ctx);
@@ -254,7 +244,7 @@ int closeDuringRun(QApplication &app, const QString &sim)
     double closedMs = 0;
     double cpuAtClose = 0;
     bool openAfterClose = true;
-    QTimer::singleShot(0, &w, [&w] { child<QPushButton>(w, "pushButton_allon")->click(); });
+    QTimer::singleShot(0, &w, [&w] { widget<QPushButton>(w, "pushButton_allon")->click(); });
     QTimer::singleShot(kCloseAfterMs, &w, [&] {
         cpuAtClose = cpuMs();
         closedMs = monotonicMs();
@@ -299,20 +289,20 @@ void measureLinePulled(const QString &sim)
     w.show();
     if (!openOn(w, unit.port, 9600))
         return;
-    child<QTreeWidget>(w, "treeWidget")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    widget<QTreeWidget>(w, "treeWidget")->topLevelItem(0)->setCheckState(0, Qt::Checked);
     BoxCounter boxes;
     double pulledMs = 0;
     QTimer::singleShot(60, &w, [&] {
         unit.process.kill();
         pulledMs = monotonicMs();
     });
-    child<QPushButton>(w, "pushButton")->click();
+    widget<QPushButton>(w, "pushButton")->click();
     const double endedMs = monotonicMs();
     QEventLoop settle; // the result window takes its lines in batches
     QTimer::singleShot(200, &settle, &QEventLoop::quit);
     settle.exec();
     const QStringList lines
-        = child<QTextBrowser>(w, "textBrowser_val")->toPlainText().split(QLatin1Char('\n'));
+        = widget<QTextBrowser>(w, "textBrowser_val")->toPlainText().split(QLatin1Char('\n'));
     const bool aborted = lines.contains(QStringLiteral("串口已断开，操作中止"));
     std::printf(
         "line pulled during a 12-read poll at 9600 baud: %d message boxes, %s %.1f ms after "
@@ -338,19 +328,21 @@ int main(int argc, char *argv[])
             lines = args[i + 1].toInt();
     }
     const int turnaroundMs = 5;
-    const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pdu-sim");
+    const QString sim
+        = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pdu-sim");
 
     QTemporaryDir work;
-    QFile::copy(QStringLiteral(FEEDERBENCH_SOURCE_DIR "/examples/config.ini"),
+    QFile::copy(sourceDir() + QStringLiteral("/examples/config.ini"),
                 work.filePath(QStringLiteral("config.ini")));
-    QFile::copy(QStringLiteral(FEEDERBENCH_SOURCE_DIR "/examples/mac.csv"),
+    QFile::copy(sourceDir() + QStringLiteral("/examples/mac.csv"),
                 work.filePath(QStringLiteral("mac.csv")));
     QDir::setCurrent(work.path());
     if (args.contains(QString::fromLatin1(kCloseChild)))
         return closeDuringRun(app, sim);
 
-    std::printf("FeederBench against pdu-sim (turnaround %d ms, 10 bits a byte), medians of %d runs\n\n",
-                turnaroundMs, runs);
+    std::printf(
+        "FeederBench against pdu-sim (turnaround %d ms, 10 bits a byte), medians of %d runs\n\n",
+        turnaroundMs, runs);
     std::printf("%-7s %-34s %10s %10s %10s %10s\n", "baud", "operation", "wall ms", "wire ms",
                 "ratio", "cpu ms");
 
@@ -371,12 +363,13 @@ int main(int argc, char *argv[])
 
         int toolFailures = 0;
         const Figure one = measure(runs, [&] {
-            if (!MainWindowProbe::read(w, moduleRegister(1, 0x0704), 1).ok())
+            if (!readRegister(w, moduleRegister(1, kSwitchStateRegister)).ok())
                 ++toolFailures;
         });
-        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f%s\n", baud, "one 03 read (tool)", one.wallMs,
-                    oneWire, one.wallMs / oneWire, one.cpuMs,
-                    toolFailures ? qPrintable(QStringLiteral("  %1 failed").arg(toolFailures)) : "");
+        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f%s\n", baud, "one 03 read (tool)",
+                    one.wallMs, oneWire, one.wallMs / oneWire, one.cpuMs,
+                    toolFailures ? qPrintable(QStringLiteral("  %1 failed").arg(toolFailures))
+                                 : "");
 
 #ifdef FEEDERBENCH_HAVE_LIBMODBUS
         closePort(w);
@@ -390,14 +383,13 @@ int main(int argc, char *argv[])
 #endif
 
         // A whole poll of the sample list: everything ticked.
-        auto *tree = child<QTreeWidget>(w, "treeWidget");
+        auto *tree = widget<QTreeWidget>(w, "treeWidget");
         tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
         const PollWire pw = pollWire(tree);
         const double pollWireMs = wireMs(pw.bytes, baud) + pw.requests * turnaroundMs;
-        auto *textVal = child<QTextBrowser>(w, "textBrowser_val");
-        const Figure poll = measure(std::max(3, runs / 3), [&] {
-            child<QPushButton>(w, "pushButton")->click();
-        });
+        auto *textVal = widget<QTextBrowser>(w, "textBrowser_val");
+        const Figure poll = measure(std::max(3, runs / 3),
+                                    [&] { widget<QPushButton>(w, "pushButton")->click(); });
         const QString pollLabel = QStringLiteral("whole poll (%1 reads)").arg(pw.requests);
         std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f\n", baud, qPrintable(pollLabel),
                     poll.wallMs, pollWireMs, poll.wallMs / pollWireMs, poll.cpuMs);
@@ -405,16 +397,19 @@ int main(int argc, char *argv[])
 
         // All modules closed in turn: seven writes, each followed by the 20 ms pause.
         const double allWire = 7 * (wireMs(16, baud) + turnaroundMs + 20);
-        const Figure all = measure(std::max(3, runs / 3), [&] {
-            child<QPushButton>(w, "pushButton_allon")->click();
-        });
-        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f\n", baud, "all-modules close (7 x 20 ms pause)",
-                    all.wallMs, allWire, all.wallMs / allWire, all.cpuMs);
+        const Figure all = measure(std::max(3, runs / 3),
+                                   [&] { widget<QPushButton>(w, "pushButton_allon")->click(); });
+        std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f\n", baud,
+                    "all-modules close (7 x 20 ms pause)", all.wallMs, allWire,
+                    all.wallMs / allWire, all.cpuMs);
 
         // A wait with no reply at all.
-        const Figure idle = measure(3, [&] { MainWindowProbe::waitForReply(w, 1000); });
-        std::printf("%-7d %-34s %10.2f %10s %10s %10.2f\n", baud, "1-s wait, no reply", idle.wallMs, "-",
-                    "-", idle.cpuMs);
+        const Figure idle = measure(3, [&] {
+            MainWindowProbe::resetReceive(w);
+            MainWindowProbe::waitForReply(w, 1000);
+        });
+        std::printf("%-7d %-34s %10.2f %10s %10s %10.2f\n", baud, "1-s wait, no reply", idle.wallMs,
+                    "-", "-", idle.cpuMs);
         if (!pollAnswered)
             std::printf("        (the poll reported missing replies)\n");
         closePort(w);
@@ -425,7 +420,7 @@ int main(int argc, char *argv[])
     {
         MainWindow w;
         w.show();
-        auto *traffic = child<QTextBrowser>(w, "textBrowser");
+        auto *traffic = widget<QTextBrowser>(w, "textBrowser");
         const unsigned char reply[] = {0x55, 0x03, 0x02, 0x00, 0x00, 0x49, 0xAD};
         const long rss0 = rssKb();
         const int sample = 1000;
@@ -445,9 +440,10 @@ int main(int argc, char *argv[])
                 QCoreApplication::processEvents();
         }
         lastMs = t.nsecsElapsed() / 1e6 / sample;
-        std::printf("traffic window: %d log lines; per line %.4f ms at the start, %.4f ms at the end; "
-                    "memory %ld kB (+%ld kB)\n",
-                    lines, firstMs, lastMs, rssKb(), rssKb() - rss0);
+        std::printf(
+            "traffic window: %d log lines; per line %.4f ms at the start, %.4f ms at the end; "
+            "memory %ld kB (+%ld kB)\n",
+            lines, firstMs, lastMs, rssKb(), rssKb() - rss0);
     }
 
     std::printf("\n");

@@ -5,6 +5,7 @@
 // process used during it (median of several runs).
 
 #include "app/mainwindow.h"
+#include "support/windowdriver.h"
 #include "tools/pty.h"
 
 #include <QAction>
@@ -18,20 +19,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <vector>
-
-// The window lets this name in; in this program it is the bench's way to the
-// wait and the receive state.
-struct MainWindowProbe
-{
-    static void resetReceive(MainWindow &w)
-    {
-        w.recvLen = 0;
-        w.recvFlag = 0;
-    }
-    static void waitForReply(MainWindow &w, int timeoutMs) { w.WaitForReply(timeoutMs); }
-    static int recvLen(const MainWindow &w) { return w.recvLen; }
-    static void setExpected(MainWindow &w, const ReplyKind &kind) { w.m_expected = kind; }
-};
 
 namespace {
 

@@ -7,17 +7,27 @@
 #include <QtGlobal>
 
 constexpr int kDeviceTableSize = 50;
-constexpr int kGroupHeaderType = 10; // this type and above: a group of the tree
-constexpr int kGroupEndType = 9;     // ends the group's list, not shown
+
+// An entry's "type": what it is, and for a readable entry how its reply is
+// shown (device/decode.cpp). Types 2, 5, 6 and 7 are read and show nothing.
+enum EntryType : int {
+    kEntryTypeInteger = 0,    // signed, divided by 10 to the power xsws
+    kEntryTypeDouble = 1,     // a 64-bit IEEE-754 double
+    kEntryTypeHexBytes = 3,   // the data bytes in hexadecimal
+    kEntryTypeStatusBits = 4, // the first register as sixteen bits
+    kEntryTypeDateTime = 8,   // the clock block; the last readable type
+    kGroupEndType = 9,        // ends the group's list, not shown
+    kGroupHeaderType = 10,    // this type and above: a group of the tree
+};
 
 struct DeviceEntry
 {
-    QString des;        // display name
-    QString reg;        // the register text as read
-    quint16 base = 0;   // the same text parsed as hexadecimal
+    QString des;      // display name
+    QString reg;      // the register text as read
+    quint16 base = 0; // the same text parsed as hexadecimal
     int type = 0;
     int regnum = 0;
-    int xsws = 0;       // decimal places
+    int xsws = 0; // decimal places
 };
 
 extern DeviceEntry deviceTable[kDeviceTableSize];

@@ -1,12 +1,9 @@
-// The serial-number table in the window: loading mac.csv, the lookup, and the
-// plain lines that the configuration files leave in the traffic window.
+// The serial-number table in the window: loading mac.csv and the lookup.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
-#include "serial/messagelog.h"
-
 #include "config/mactable.h"
+#include "serial/messagelog.h"
+#include "ui_mainwindow.h"
 
 #include <QDebug>
 #include <QFile>
@@ -28,11 +25,6 @@ bool MainWindow::loadMacTable()
     macCount = snList.size();
     appendTrafficLines(table.lines);
     return true;
-}
-
-void MainWindow::appendTrafficLines(const QStringList &lines)
-{
-    m_trafficQueue.addPlain(lines);
 }
 
 void MainWindow::lookUpSerialNumber()

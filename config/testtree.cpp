@@ -1,9 +1,8 @@
 // The device list shown as the check-box test tree, with its context menu.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
 #include "config/devicelist.h"
+#include "ui_mainwindow.h"
 
 #include <QAction>
 #include <QMenu>
@@ -13,7 +12,6 @@
 namespace {
 
 constexpr int kRootUserData = 999; // not an entry index: the poll skips it
-constexpr int kLastReadableType = 8;
 
 QTreeWidgetItem *newTreeItem(QTreeWidgetItem *parent, const QString &text, int userData)
 {
@@ -44,7 +42,7 @@ void MainWindow::build_test_tree()
         }
         const int group = index;
         QTreeWidgetItem *groupItem = newTreeItem(rootItem, deviceTable[group].des, group);
-        for (index = group + 1; index < deviceCount && deviceTable[index].type <= kLastReadableType;
+        for (index = group + 1; index < deviceCount && deviceTable[index].type < kGroupEndType;
              ++index)
             newTreeItem(groupItem, deviceTable[index].des, index);
         groupItem->setExpanded(true);

@@ -1,13 +1,9 @@
 // Setting the module's clock from the computer's.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
+#include "device/registers.h"
 #include "device/values.h"
-
-namespace {
-constexpr quint16 kClockRegister = 0x080F;
-}
+#include "ui_mainwindow.h"
 
 void MainWindow::on_pushButton_datatime_clicked()
 {

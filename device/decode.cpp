@@ -3,6 +3,7 @@
 #include "device/decode.h"
 
 #include "config/devicelist.h"
+#include "device/registers.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -12,11 +13,7 @@
 
 namespace {
 
-constexpr quint16 kSwitchStateRegister = 0x0704;
-constexpr quint16 kProtectionFlagsRegister = 0x070F;
 constexpr int kWordBytes = 8; // the 64-bit word that integers and doubles are read through
-
-enum EntryType { Integer = 0, Double = 1, HexBytes = 3, StatusBits = 4, DateTime = 8 };
 
 QString indented(const char *text)
 {
@@ -104,16 +101,16 @@ QString decodeReply(const DeviceEntry &entry, const unsigned char *bytes, int av
     const unsigned char *data = n > 0 ? bytes + 1 : nullptr;
 
     switch (entry.type) {
-    case Integer:
+    case kEntryTypeInteger:
         return integerText(entry, data, n);
-    case Double:
+    case kEntryTypeDouble:
         return doubleText(data, n);
-    case HexBytes:
+    case kEntryTypeHexBytes:
         return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(data), n).toHex())
             .toUpper();
-    case StatusBits:
+    case kEntryTypeStatusBits:
         return statusBitsText(entry, data, n);
-    case DateTime:
+    case kEntryTypeDateTime:
         return dateTimeText(data, n);
     default:
         return QString();

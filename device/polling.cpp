@@ -1,18 +1,14 @@
 // The window's read side: the ticked entries of the test tree, and single registers on demand.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
 #include "config/devicelist.h"
 #include "device/decode.h"
+#include "device/registers.h"
+#include "ui_mainwindow.h"
 
 #include <QTreeWidgetItem>
 
 namespace {
-
-constexpr quint16 kClockRegister = 0x080F;
-constexpr int kEntryTypeInteger = 0;
-constexpr int kEntryTypeDateTime = 8;
 
 QString separatorLine()
 {
@@ -106,8 +102,8 @@ ReplyVerdict MainWindow::readEntry(int entry)
     // The module is read afresh for every entry: it may change during a poll.
     const int length = make_read_frame(readFrame, kBusAddress,
                                        moduleRegister(moduleNumber(), e.base), quint16(e.regnum));
-    const ReplyVerdict verdict = exchangeRequest(
-        readFrame, length, ReplyKind::modbus(kReadHoldingRegisters));
+    const ReplyVerdict verdict
+        = exchangeRequest(readFrame, length, ReplyKind::modbus(kReadHoldingRegisters));
     if (verdict.ok())
         appendResult(e.des + QLatin1Char(':') + decode_reply(entry, recvBuf + 2));
     else if (verdict.outcome != ReplyVerdict::Abandoned)
@@ -135,11 +131,15 @@ void MainWindow::show_in_editor(int entry, const QString &text)
         quint16 base;
         QLineEdit *Ui::MainWindow::*editor;
     } editors[] = {
-        {0x0805, &Ui::MainWindow::lineEdit_dytlz}, {0x0806, &Ui::MainWindow::lineEdit_dytlhfz},
-        {0x0808, &Ui::MainWindow::lineEdit_sd1hh}, {0x0809, &Ui::MainWindow::lineEdit_sd1mm},
-        {0x080A, &Ui::MainWindow::lineEdit_sd2hh}, {0x080B, &Ui::MainWindow::lineEdit_sd2mm},
-        {0x080C, &Ui::MainWindow::lineEdit_sd3hh}, {0x080D, &Ui::MainWindow::lineEdit_sd3mm},
-        {0x080E, &Ui::MainWindow::lineEdit_glyz},
+        {kLowVoltageCutRegister, &Ui::MainWindow::lineEdit_dytlz},
+        {kReconnectRegister, &Ui::MainWindow::lineEdit_dytlhfz},
+        {kWindow1HourRegister, &Ui::MainWindow::lineEdit_sd1hh},
+        {kWindow1MinuteRegister, &Ui::MainWindow::lineEdit_sd1mm},
+        {kWindow2HourRegister, &Ui::MainWindow::lineEdit_sd2hh},
+        {kWindow2MinuteRegister, &Ui::MainWindow::lineEdit_sd2mm},
+        {kWindow3HourRegister, &Ui::MainWindow::lineEdit_sd3hh},
+        {kWindow3MinuteRegister, &Ui::MainWindow::lineEdit_sd3mm},
+        {kOverCurrentRegister, &Ui::MainWindow::lineEdit_glyz},
     };
     for (const auto &e : editors) {
         if (e.base == deviceTable[entry].base) {

@@ -3,7 +3,7 @@
 // What a poll or an all-modules run tells the engineer as it goes and when it
 // ends: the step it is on, the line of a stopped run, and the tally of outcomes.
 
-#include "protocol/modbus.h"
+#include "protocol/reply.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 // Switching a module's breaker and its enables, on one module or on all seven in turn.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
+#include "device/registers.h"
 #include "serial/wait.h"
+#include "ui_mainwindow.h"
 
 namespace {
 
@@ -34,16 +34,20 @@ enum Command {
 
 // Close and open are two command registers, not one register with two values.
 const SwitchCommand kSwitchCommands[] = {
-    {0x0802, 0, "模块[%1]合闸成功", "模块[%1]合闸:", true, "合闸"},
-    {0x0803, 1, "模块[%1]分闸成功", "模块[%1]分闸:", true, "分闸"},
-    {0x0801, 1, "模块[%1]: enable远程分合闸成功", "模块[%1]enable远程分合闸:", true,
-     "远程控制使能"},
-    {0x0801, 0, "模块[%1]: disable远程分合闸成功", "模块[%1]disable远程分合闸:", true,
-     "远程控制关闭"},
-    {0x0804, 1, "模块[%1]低压脱离enable成功", "模块[%1]低压脱离enable:", false, nullptr},
-    {0x0804, 0, "模块[%1]低压脱离disable成功", "模块[%1]低压脱离disable:", false, nullptr},
-    {0x0807, 1, "模块[%1]时段控enable成功", "模块[%1]时段控enable:", false, nullptr},
-    {0x0807, 0, "模块[%1]时段控disable成功", "模块[%1]时段控disable:", false, nullptr},
+    {kCloseRegister, kCloseValue, "模块[%1]合闸成功", "模块[%1]合闸:", true, "合闸"},
+    {kOpenRegister, kOpenValue, "模块[%1]分闸成功", "模块[%1]分闸:", true, "分闸"},
+    {kRemoteEnableRegister, kEnableValue, "模块[%1]: enable远程分合闸成功",
+     "模块[%1]enable远程分合闸:", true, "远程控制使能"},
+    {kRemoteEnableRegister, kDisableValue, "模块[%1]: disable远程分合闸成功",
+     "模块[%1]disable远程分合闸:", true, "远程控制关闭"},
+    {kDisconnectEnableRegister, kEnableValue, "模块[%1]低压脱离enable成功",
+     "模块[%1]低压脱离enable:", false, nullptr},
+    {kDisconnectEnableRegister, kDisableValue, "模块[%1]低压脱离disable成功",
+     "模块[%1]低压脱离disable:", false, nullptr},
+    {kTimeControlEnableRegister, kEnableValue, "模块[%1]时段控enable成功",
+     "模块[%1]时段控enable:", false, nullptr},
+    {kTimeControlEnableRegister, kDisableValue, "模块[%1]时段控disable成功",
+     "模块[%1]时段控disable:", false, nullptr},
 };
 
 } // namespace

@@ -2,20 +2,12 @@
 // that the clock shares.
 
 #include "app/mainwindow.h"
+#include "config/devicelist.h"
+#include "device/registers.h"
+#include "device/values.h"
 #include "ui_mainwindow.h"
 
-#include "config/devicelist.h"
-#include "device/values.h"
-
 namespace {
-
-constexpr quint16 kLowVoltageCutRegister = 0x0805;
-constexpr quint16 kReconnectRegister = 0x0806;
-constexpr quint16 kOverCurrentRegister = 0x080E;
-constexpr quint16 kWindow1HourRegister = 0x0808; // hour, minute of windows 1 to 3 follow
-
-constexpr quint16 kClockRegisterCount = 4;
-constexpr int kClockBlockBytes = 8;
 
 QString registerText(quint16 base)
 {
@@ -73,16 +65,21 @@ void MainWindow::writeWindow(int window)
     const Operation operation(this);
     if (!operation)
         return;
+    // Hour and minute register of each window.
+    static const quint16 registers[][2] = {
+        {kWindow1HourRegister, kWindow1MinuteRegister},
+        {kWindow2HourRegister, kWindow2MinuteRegister},
+        {kWindow3HourRegister, kWindow3MinuteRegister},
+    };
     static QLineEdit *Ui::MainWindow::*const fields[][2] = {
         {&Ui::MainWindow::lineEdit_sd1hh, &Ui::MainWindow::lineEdit_sd1mm},
         {&Ui::MainWindow::lineEdit_sd2hh, &Ui::MainWindow::lineEdit_sd2mm},
         {&Ui::MainWindow::lineEdit_sd3hh, &Ui::MainWindow::lineEdit_sd3mm},
     };
-    const quint16 hourRegister = quint16(kWindow1HourRegister + 2 * (window - 1));
     writeWindowValue(QStringLiteral("时段%1小时").arg(window), (ui->*fields[window - 1][0])->text(),
-                     hourRegister);
+                     registers[window - 1][0]);
     writeWindowValue(QStringLiteral("时段%1分钟").arg(window), (ui->*fields[window - 1][1])->text(),
-                     hourRegister + 1);
+                     registers[window - 1][1]);
 }
 
 // A register the device list does not name cannot be addressed; saying so

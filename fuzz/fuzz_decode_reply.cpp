@@ -1,6 +1,7 @@
 // A read reply decoded by every entry type: only bytes that arrived are read.
 #include "config/devicelist.h"
 #include "device/decode.h"
+#include "device/registers.h"
 
 #include <cstdint>
 #include <cstring>
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     DeviceEntry entry;
     entry.type = data[0] % 12;
     entry.xsws = int(int8_t(data[1]));
-    entry.base = (data[2] & 1) ? 0x0704 : 0x070F;
+    entry.base = (data[2] & 1) ? kSwitchStateRegister : kProtectionFlagsRegister;
     // A heap copy of exactly the bytes that arrived lets ASan see any read past them.
     std::vector<unsigned char> reply(data + 3, data + size);
     decodeReply(entry, reply.data(), int(reply.size()));

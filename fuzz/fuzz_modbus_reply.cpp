@@ -1,5 +1,5 @@
 // Modbus replies as they arrive, judged against each request the tool makes.
-#include "protocol/modbus.h"
+#include "protocol/reply.h"
 
 #include <cstdint>
 

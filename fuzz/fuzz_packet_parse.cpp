@@ -1,5 +1,6 @@
 // Service replies come off the line as they are: any bytes, any length.
 #include "protocol/packet.h"
+#include "protocol/reply.h"
 
 #include <algorithm>
 #include <cstdint>

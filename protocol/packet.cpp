@@ -1,6 +1,8 @@
 // The "~" service packets: building a request, parsing a reply, judging it.
 #include "protocol/packet.h"
 
+#include "protocol/reply.h" // checkServiceReply
+
 #include <cstdio>
 #include <cstring>
 #include <iterator>

@@ -7,8 +7,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "protocol/modbus.h"
-
 constexpr quint8 kPacketVer = 0x21;
 constexpr quint8 kPacketAdr = 0x01;
 constexpr quint8 kPacketCid1 = 0x56;
@@ -47,10 +45,6 @@ int packet_encode(const ServicePacket *record, unsigned char *out, int out_cap, 
 // and fits into out_cap; a span that does not fit fails without writing.
 int packet_parse(const unsigned char *in, int in_len, unsigned char *out, int out_cap,
                  int *out_len);
-
-// Incomplete until a carriage return closes a frame that began with "~";
-// then Answer when the checksum agrees, Invalid when it does not.
-ReplyState checkServiceReply(const unsigned char *bytes, int length);
 
 // Meaning of the return code in a reply's fourth byte: "01 VER错" and so on.
 QString returnCodeText(quint8 code);

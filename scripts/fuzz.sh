@@ -33,12 +33,12 @@ build="${FEEDERBENCH_FUZZ_BUILD:-$root/build-fuzz}"
 
 # shellcheck source=/dev/null
 source "$root/scripts/packages.sh"
-fb_install_missing clang libclang-rt-14-dev build-essential qtbase5-dev libqt5serialport5-dev \
-    cmake ninja-build
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_COMPILER=clang++ -DFEEDERBENCH_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --parallel "$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}")
+fb_install_missing clang libclang-rt-14-dev
+fuzz_targets=()
+for t in "${targets[@]}"; do
+    fuzz_targets+=(--target "fuzz_$t")
+done
+bash "$root/scripts/setup.sh" --preset fuzz "${fuzz_targets[@]}" "$build"
 
 export QT_QPA_PLATFORM=offscreen
 # Leaks are looked for after every input; memory that Qt keeps for the

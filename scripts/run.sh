@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs FeederBench beside a simulated distribution unit: installs what is
-# missing, builds, starts the simulator on a pseudo-terminal, and starts the
+# missing, builds the tool and the simulator, starts the simulator on a pseudo-terminal, and starts the
 # tool in a working directory holding the sample config.ini and mac.csv.
 # Closing the tool stops the simulator. Extra arguments go to pdu-sim
 # (for example: bash scripts/run.sh --silent 3 --exception 4:02).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FEEDERBENCH_BUILD:-$root/build}"
-bash "$root/scripts/setup.sh" "$build"
+# Only the two programs this runs: a first start builds no tests or benchmarks.
+bash "$root/scripts/setup.sh" --target feederbench --target pdu-sim "$build"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     cat >&2 <<'TXT'

@@ -5,24 +5,18 @@
 # docs/screenshot.png on the offscreen platform: no display needed. Then the
 # same on virtual X screens of 1366 x 768 and 1280 x 720, the window placed as
 # the program places itself, into docs/screenshot-<size>.png (beside the given
-# output). Configures and builds feederbench-snapshot first when needed.
+# output). Builds feederbench-snapshot first (the default preset).
 #   bash scripts/screenshot.sh [output.png]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FEEDERBENCH_BUILD:-$root/build}"
 output="${1:-$root/docs/screenshot.png}"
 
-# The window's texts are Chinese; without a CJK font they come out as boxes.
+# setup.sh installs the CJK font: without it the window's texts come out as boxes.
+bash "$root/scripts/setup.sh" --target feederbench-snapshot "$build"
 # shellcheck source=/dev/null
 source "$root/scripts/packages.sh"
-fb_install_missing fonts-wqy-microhei xvfb
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    fb_install_missing build-essential cmake ninja-build pkg-config \
-        qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target feederbench-snapshot
+fb_install_missing xvfb
 
 mkdir -p "$(dirname "$output")"
 QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --poll --workdir "$root/examples" "$output"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (the asan preset).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FEEDERBENCH_ASAN_BUILD:-$root/build-asan}"
-bash "$root/scripts/setup.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DFEEDERBENCH_SANITIZE=ON -DFEEDERBENCH_BENCH=OFF
+bash "$root/scripts/setup.sh" --preset asan "$build"
 # shellcheck source=/dev/null
 source "$root/scripts/xvfb.sh"
 trap fb_stop_xvfb EXIT

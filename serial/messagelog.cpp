@@ -219,6 +219,11 @@ void MainWindow::appendResult(const QString &line)
     m_resultQueue.addPlain(line);
 }
 
+void MainWindow::appendTrafficLines(const QStringList &lines)
+{
+    m_trafficQueue.addPlain(lines);
+}
+
 void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
 {
     m_trafficQueue.addHtml(receiveLogLine(m_clock(), bytes, length));

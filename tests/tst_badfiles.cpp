@@ -17,23 +17,6 @@ namespace {
 
 const QChar kReplacement(0xFFFD);
 
-// One line per item, indented by depth: what the engineer sees in the tree.
-void renderTree(QTreeWidgetItem *item, int depth, QStringList &out)
-{
-    out << QString(depth * 2, QLatin1Char(' ')) + item->text(0);
-    for (int i = 0; i < item->childCount(); ++i)
-        renderTree(item->child(i), depth + 1, out);
-}
-
-QStringList treeLines(MainWindow &w)
-{
-    QStringList out;
-    QTreeWidget *tree = widget<QTreeWidget>(w, "treeWidget");
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        renderTree(tree->topLevelItem(i), 0, out);
-    return out;
-}
-
 // Ticks everything and runs the read test, as "选中所有" then "选中读测试" do.
 void readEverything(BenchRig &rig)
 {
@@ -152,7 +135,7 @@ void tst_BadFiles::deviceListThroughWindow()
     QVERIFY(rig.ready());
     const int macRows = MainWindowProbe::macCount(rig.window());
     QCOMPARE(QStringList(trafficLines(rig.window()).mid(macRows)), traffic);
-    QCOMPARE(treeLines(rig.window()), tree);
+    QCOMPARE(treeTexts(rig.window()), tree);
 }
 
 void tst_BadFiles::surplusEntriesAreNeverRead()
@@ -167,7 +150,7 @@ void tst_BadFiles::surplusEntriesAreNeverRead()
     const int macRows = MainWindowProbe::macCount(rig.window());
     QCOMPARE(QStringList(trafficLines(rig.window()).mid(macRows)),
              QStringList{"设备列表的条目数60超过上限50，dev50及以后的条目已忽略"});
-    const QStringList tree = treeLines(rig.window());
+    const QStringList tree = treeTexts(rig.window());
     QCOMPARE(tree.size(), 2 + 49);
     QCOMPARE(tree.last(), QStringLiteral("    项49"));
 
@@ -274,7 +257,7 @@ void tst_BadFiles::namesInAnotherEncoding()
                          "请将文件另存为UTF-8"});
     // The names show replacement characters where the bytes are not UTF-8,
     // nothing that could upset the display.
-    const QStringList tree = treeLines(w);
+    const QStringList tree = treeTexts(w);
     QCOMPARE(tree.size(), 4);
     QCOMPARE(tree.at(1), QStringLiteral("  状态信息"));
     QCOMPARE(tree.at(2), QStringLiteral("    ") + QString::fromUtf8(gbkSwitch));

@@ -25,33 +25,6 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-// Answers every message box that opens while it lives and remembers each.
-class BoxAnswerer
-{
-public:
-    explicit BoxAnswerer(QMessageBox::StandardButton button)
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || box->property("answered").toBool())
-                return;
-            box->setProperty("answered", true);
-            m_seen.append({true, box->windowTitle(), box->text()});
-            if (QAbstractButton *b = box->button(button))
-                b->click();
-            else
-                box->reject();
-        });
-        m_timer.start();
-    }
-    const QList<SeenBox> &seen() const { return m_seen; }
-
-private:
-    QTimer m_timer;
-    QList<SeenBox> m_seen;
-};
-
 // A window and the far end of its cable. The window is declared last so it is
 // destroyed first: its port closes before the pseudo-terminal goes away.
 struct Console
@@ -169,11 +142,11 @@ void tst_Console::badHexPieceSendsNothing()
     c.line(1)->setText(QStringLiteral("01 XY 03"));
 
     {
-        BoxAnswerer answerer(QMessageBox::Ok);
+        ModalAnswerer answerer(QMessageBox::Ok);
         MainWindowProbe::sendData(c.window, 1);
-        QCOMPARE(answerer.seen().size(), 1);
-        QCOMPARE(answerer.seen().first().title, QStringLiteral("提示消息"));
-        QCOMPARE(answerer.seen().first().text, QStringLiteral("输入的数据格式有错误！"));
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes.first().title, QStringLiteral("提示消息"));
+        QCOMPARE(answerer.boxes.first().text, QStringLiteral("输入的数据格式有错误！"));
     }
     QCOMPARE(c.sendCount(), 0);
     QCOMPARE(trafficLines(c.window).size(), linesBefore);
@@ -189,11 +162,11 @@ void tst_Console::formatErrorComesBeforeThePortQuestion()
     widget<QComboBox>(c.window, "comboBoxPort")->setEditText(c.pty.slavePath());
     c.line(1)->setText(QStringLiteral("01 XY 03"));
 
-    BoxAnswerer answerer(QMessageBox::Ok);
+    ModalAnswerer answerer(QMessageBox::Ok);
     MainWindowProbe::sendData(c.window, 1);
 
-    QCOMPARE(answerer.seen().size(), 1);
-    QCOMPARE(answerer.seen().first().text, QStringLiteral("输入的数据格式有错误！"));
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.first().text, QStringLiteral("输入的数据格式有错误！"));
     QVERIFY(!portIsOpen(c.window));
 }
 
@@ -243,11 +216,11 @@ void tst_Console::closedPortAsksToOpen()
     c.line(1)->setText(QStringLiteral("01 03"));
 
     {
-        BoxAnswerer answerer{QMessageBox::StandardButton(answer)};
+        ModalAnswerer answerer{QMessageBox::StandardButton(answer)};
         MainWindowProbe::sendData(c.window, 1);
-        QCOMPARE(answerer.seen().size(), 1);
-        QCOMPARE(answerer.seen().first().title, QStringLiteral("提示"));
-        QCOMPARE(answerer.seen().first().text, kPortQuestion.arg(path, path));
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes.first().title, QStringLiteral("提示"));
+        QCOMPARE(answerer.boxes.first().text, kPortQuestion.arg(path, path));
     }
 
     // Either way this send is over: the engineer sends again.
@@ -452,11 +425,11 @@ void tst_Console::cyclicSendingOnAClosedPortAsksAndStaysOff()
     auto *poll = widget<QCheckBox>(c.window, "checkBoxPoll");
 
     {
-        BoxAnswerer answerer{QMessageBox::StandardButton(answer)};
+        ModalAnswerer answerer{QMessageBox::StandardButton(answer)};
         poll->click();
-        QCOMPARE(answerer.seen().size(), 1);
-        QCOMPARE(answerer.seen().first().title, QStringLiteral("提示"));
-        QCOMPARE(answerer.seen().first().text, kPortQuestion.arg(path, path));
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes.first().title, QStringLiteral("提示"));
+        QCOMPARE(answerer.boxes.first().text, kPortQuestion.arg(path, path));
     }
     QVERIFY(!poll->isChecked());
     QCOMPARE(portIsOpen(c.window), openAfterwards);

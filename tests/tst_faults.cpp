@@ -579,7 +579,7 @@ void tst_Faults::linePulledDuringPoll()
     rig.line().faults.hangUpAfterRequests = 3;
     QElapsedTimer sinceLineClosed;
     connect(&rig.line(), &SimLine::lineClosed, [&sinceLineClosed] { sinceLineClosed.start(); });
-    const MessageBoxCounter boxes(QMessageBox::Cancel);
+    const ModalAnswerer boxes(QMessageBox::Cancel);
 
     rig.click("pushButton");
 
@@ -634,7 +634,7 @@ void tst_Faults::cancelledOpenQuestion()
     for (const char *field : {"lineEdit_dytlz", "lineEdit_dytlhfz", "lineEdit_glyz"})
         widget<QLineEdit>(w, field)->setText(QStringLiteral("12.5"));
     widget<QAction>(w, "actionClose")->trigger();
-    const MessageBoxCounter boxes(QMessageBox::Cancel);
+    const ModalAnswerer boxes(QMessageBox::Cancel);
 
     rig.click(button.toLatin1().constData());
 

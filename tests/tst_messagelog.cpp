@@ -31,61 +31,6 @@ namespace {
 
 const QDateTime kWhen(QDate(2024, 11, 7), QTime(9, 29, 33, 45));
 
-// Stands in for the engineer at the modal dialogs: the save dialog gets the
-// given file name (or is cancelled when there is none), every message box is
-// answered with OK or Yes. What each showed is kept.
-class ModalDriver
-{
-public:
-    explicit ModalDriver(const QString &fileName = QString())
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this, fileName] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (!modal || modal->property("answered").toBool())
-                return;
-            modal->setProperty("answered", true);
-            if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-                dialogTitle = dialog->windowTitle();
-                proposedFiles = dialog->selectedFiles();
-                if (fileName.isEmpty()) {
-                    dialog->reject();
-                } else {
-                    // Typed into the name field, as an engineer would type a full path.
-                    dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
-                        ->setText(fileName);
-                    // Queued: accepting may open the "replace it?" box, which
-                    // this timer has to be free to answer.
-                    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-                }
-            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-                boxes.append({true, box->windowTitle(), box->text()});
-                // OK for the tool's boxes, Yes for the dialog's "replace it?".
-                QAbstractButton *yes = box->button(QMessageBox::Yes);
-                (yes ? yes : box->button(QMessageBox::Ok))->click();
-            }
-        });
-        m_timer.start();
-    }
-
-    QString dialogTitle;
-    QStringList proposedFiles;
-    QList<SeenBox> boxes;
-
-    // The boxes of the tool, without the dialog's own "replace it?".
-    QList<SeenBox> toolBoxes() const
-    {
-        QList<SeenBox> own;
-        for (const SeenBox &box : boxes)
-            if (box.title != dialogTitle)
-                own << box;
-        return own;
-    }
-
-private:
-    QTimer m_timer;
-};
-
 QTextBrowser *traffic(MainWindow &w)
 {
     return widget<QTextBrowser>(w, "textBrowser");
@@ -242,7 +187,7 @@ void tst_MessageLog::savingWritesThePlainText()
     const unsigned char reply[] = {0x55, 0x03, 0x02, 0x00, 0x01};
     traffic(w)->append(receiveLogLine(kWhen, reply, 5));
 
-    ModalDriver driver(path);
+    ModalAnswerer driver(QMessageBox::Ok, path);
     widget<QAction>(w, "actionSave")->trigger();
 
     QCOMPARE(driver.dialogTitle, QStringLiteral("保存为"));
@@ -273,7 +218,7 @@ void tst_MessageLog::savingReplacesAnExistingFile()
     MainWindow w;
     traffic(w)->setPlainText(QStringLiteral("new"));
 
-    ModalDriver driver(path);
+    ModalAnswerer driver(QMessageBox::Ok, path);
     // The dialog asks before overwriting; the driver answers that box with OK.
     widget<QAction>(w, "actionSave")->trigger();
 
@@ -297,7 +242,7 @@ void tst_MessageLog::savingToAPathThatCannotBeWritten()
     MainWindow w;
     traffic(w)->setPlainText(QStringLiteral("01 03"));
 
-    ModalDriver driver(path);
+    ModalAnswerer driver(QMessageBox::Ok, path);
     widget<QAction>(w, "actionSave")->trigger();
 
     QCOMPARE(driver.boxes.size(), 1);
@@ -314,7 +259,7 @@ void tst_MessageLog::savingAnEmptyWindowOnlyTellsSo()
     MainWindow w;
     traffic(w)->clear();
 
-    ModalDriver driver(QStringLiteral("/tmp/never-written.txt"));
+    ModalAnswerer driver(QMessageBox::Ok, QStringLiteral("/tmp/never-written.txt"));
     widget<QAction>(w, "actionSave")->trigger();
 
     QVERIFY(driver.dialogTitle.isEmpty());
@@ -333,7 +278,7 @@ void tst_MessageLog::cancellingTheDialogWritesNothing()
     const QString oldCurrent = QDir::currentPath();
     QDir::setCurrent(dir.path()); // where the proposed relative name would land
 
-    ModalDriver driver;
+    ModalAnswerer driver;
     widget<QAction>(w, "actionSave")->trigger();
     QDir::setCurrent(oldCurrent);
 
@@ -390,7 +335,7 @@ void tst_MessageLog::savingWritesInPlaceWhereItMust()
 
     MainWindow w;
     traffic(w)->setPlainText(QStringLiteral("55 03 07 04 00 01 C9 6B"));
-    ModalDriver driver(path);
+    ModalAnswerer driver(QMessageBox::Ok, path);
     widget<QAction>(w, "actionSave")->trigger();
     asUser.reset();
 
@@ -441,7 +386,7 @@ void tst_MessageLog::savingFailuresAfterOpeningAreWriteFailures()
 
     MainWindow w;
     traffic(w)->setPlainText(QString(20000, QLatin1Char('5')));
-    ModalDriver driver(path);
+    ModalAnswerer driver(QMessageBox::Ok, path);
     rlimit oldLimit{};
     ::getrlimit(RLIMIT_FSIZE, &oldLimit);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process

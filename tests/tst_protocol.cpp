@@ -4,6 +4,7 @@
 // character sum).
 #include "protocol/modbus.h"
 #include "protocol/packet.h"
+#include "protocol/reply.h"
 
 #include <QTemporaryFile>
 #include <QtTest>

@@ -16,47 +16,27 @@
 
 namespace {
 
-QByteArray section(int index, const char *reg, const char *des, int type, int regnum = 1,
-                   int xsws = 0)
-{
-    return QStringLiteral("[dev%1]\nreg=%2\ndes=%3\ntype=%4\nregnum=%5\nxsws=%6\n")
-        .arg(index, 2, 10, QLatin1Char('0'))
-        .arg(QString::fromUtf8(reg), QString::fromUtf8(des), QString::number(type),
-             QString::number(regnum), QString::number(xsws))
-        .toUtf8();
-}
-
 // A list of entries given as "des:type", registers counted up from 0x0700.
 QByteArray deviceList(const QStringList &entries)
 {
     QByteArray ini = "[comm]\ncount=" + QByteArray::number(entries.size()) + '\n';
     for (int i = 0; i < entries.size(); ++i) {
         const QStringList parts = entries.at(i).split(QLatin1Char(':'));
-        ini += section(i, QByteArray::number(0x0700 + i, 16).constData(),
-                       parts.at(0).toUtf8().constData(), parts.at(1).toInt());
+        ini += iniSection(i, QByteArray::number(0x0700 + i, 16), parts.at(0).toUtf8(),
+                          parts.at(1).toInt());
     }
     return ini;
 }
 
 // One line per item: indentation by depth, text, user data, check state, "+" when expanded.
-void renderTree(QTreeWidgetItem *item, int depth, QStringList &out)
-{
-    out << QString(depth * 2, QLatin1Char(' '))
-               + QStringLiteral("%1 #%2 [%3]%4")
-                     .arg(item->text(0), item->data(0, Qt::UserRole).toString(),
-                          QString::number(item->checkState(0)),
-                          item->isExpanded() ? QStringLiteral(" +") : QString());
-    for (int i = 0; i < item->childCount(); ++i)
-        renderTree(item->child(i), depth + 1, out);
-}
-
 QStringList treeLines(MainWindow &w)
 {
-    QStringList out;
-    QTreeWidget *tree = widget<QTreeWidget>(w, "treeWidget");
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        renderTree(tree->topLevelItem(i), 0, out);
-    return out;
+    return treeTexts(w, [](const QTreeWidgetItem *item) {
+        return QStringLiteral("%1 #%2 [%3]%4")
+            .arg(item->text(0), item->data(0, Qt::UserRole).toString(),
+                 QString::number(item->checkState(0)),
+                 item->isExpanded() ? QStringLiteral(" +") : QString());
+    });
 }
 
 // "name=state" for every item in tree order.
@@ -72,8 +52,8 @@ QString checkStates(MainWindow &w)
 QTreeWidgetItem *itemNamed(MainWindow &w, const QString &text)
 {
     QTreeWidget *tree = widget<QTreeWidget>(w, "treeWidget");
-    const QList<QTreeWidgetItem *> found =
-        tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    const QList<QTreeWidgetItem *> found
+        = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.first();
 }
 
@@ -142,15 +122,15 @@ private slots:
             << QStringList{};
 
         QTest::newRow("bad reg: entries from it on shown with empty names")
-            << QByteArray("[comm]\ncount=4\n") + section(0, "0", "G", 10, 0)
-                   + section(1, "0704", "a", 0) + section(2, "zz", "b", 0)
-                   + section(3, "0805", "c", 0)
+            << QByteArray("[comm]\ncount=4\n") + iniSection(0, "0", "G", 10, 0)
+                   + iniSection(1, "0704", "a", 0) + iniSection(2, "zz", "b", 0)
+                   + iniSection(3, "0805", "c", 0)
             << QStringList{"所有 #999 [0] +", "  G #0 [0] +", "    a #1 [0]", "     #2 [0]",
                            "     #3 [0]"}
             << QStringList{"zz:输入的数据格式有错误！"};
 
         QTest::newRow("count 0: only the root")
-            << QByteArray("[comm]\ncount=0\n") + section(0, "0", "G", 10)
+            << QByteArray("[comm]\ncount=0\n") + iniSection(0, "0", "G", 10)
             << QStringList{"所有 #999 [0] +"} << QStringList{};
     }
 
@@ -176,8 +156,8 @@ private slots:
         const QStringList lines = treeLines(w);
         QCOMPARE(lines.size(), 1 + 1 + 49); // root, group, leaves dev01 … dev49
         QCOMPARE(lines.last(), QStringLiteral("    e49 #49 [0]"));
-        QCOMPARE(trafficLines(w),
-                 QStringList{QStringLiteral("设备列表的条目数60超过上限50，dev50及以后的条目已忽略")});
+        QCOMPARE(trafficLines(w), QStringList{QStringLiteral(
+                                      "设备列表的条目数60超过上限50，dev50及以后的条目已忽略")});
     }
 
     // The sample list holds every register the tool reads, under four headers.
@@ -200,8 +180,8 @@ private slots:
                 const DeviceEntry &e = deviceTable[leaf->data(0, Qt::UserRole).toInt()];
                 QVERIFY(!leaf->text(0).isEmpty());
                 QCOMPARE(leaf->text(0), e.des);
-                const QString reg =
-                    QStringLiteral("%1").arg(e.base, 4, 16, QLatin1Char('0')).toUpper();
+                const QString reg
+                    = QStringLiteral("%1").arg(e.base, 4, 16, QLatin1Char('0')).toUpper();
                 leaves << QStringLiteral("%1 t%2 n%3 d%4")
                               .arg(reg)
                               .arg(e.type)

@@ -3,6 +3,7 @@
 
 #include "protocol/modbus.h"
 #include "protocol/packet.h"
+#include "protocol/reply.h"
 
 #include <QDate>
 #include <QTime>
@@ -13,11 +14,14 @@
 
 namespace {
 
-
 constexpr quint8 kIllegalFunction = 0x01;
 constexpr quint8 kIllegalDataAddress = 0x02;
 constexpr quint8 kIllegalDataValue = 0x03;
 
+// The unit's register map, written out again from the unit's documentation
+// rather than taken from device/registers.h: the simulator stands in for the
+// unit, so a wrong address in the tool's map must meet a refusal here, not a
+// copy of the same mistake.
 constexpr quint16 kRegSwitchState = 0x0704;
 constexpr quint16 kRegProtectionFlags = 0x070F;
 constexpr quint16 kRegRemoteEnable = 0x0801;

@@ -23,7 +23,7 @@ bool ScratchDir::write(const QString &name, const QByteArray &content) const
 
 QString sourceDir()
 {
-    const QString fromEnvironment = qEnvironmentVariable("FEEDERBENCH_SOURCE_DIR");
+    const QString fromEnvironment = QString::fromLocal8Bit(qgetenv("FEEDERBENCH_SOURCE_DIR"));
     return fromEnvironment.isEmpty() ? QStringLiteral(FEEDERBENCH_SOURCE_DIR_DEFAULT)
                                      : fromEnvironment;
 }

@@ -3,70 +3,83 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSerialPort>
 #include <QStatusBar>
 #include <QTextBrowser>
-#include <QTimer>
+#include <QTreeWidget>
 
-#include <memory>
-#include <vector>
-
-SeenBox *answerNextMessageBox(QMessageBox::StandardButton button)
+ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton button, const QString &saveAs)
+    : m_button(button)
+    , m_saveAs(saveAs)
+    , m_timer(new QTimer(this))
 {
-    // The record outlives the test function that reads it; the list owns it
-    // until the process ends, so nothing is lost that a leak check would flag.
-    static std::vector<std::unique_ptr<SeenBox>> records;
-    records.push_back(std::make_unique<SeenBox>());
-    SeenBox *seen = records.back().get();
-    // The box runs its own event loop; a repeating timer finds it there. A box
-    // that never comes leaves the timer to the application, which deletes it.
-    auto *timer = new QTimer(qApp);
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, seen, button] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        seen->shown = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        if (QAbstractButton *b = box->button(button))
+    m_timer->setInterval(10);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && !modal->property("answered").toBool())
+            answer(modal);
+    });
+    m_timer->start();
+}
+
+void ModalAnswerer::answer(QWidget *modal)
+{
+    modal->setProperty("answered", true);
+    if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        dialogTitle = dialog->windowTitle();
+        proposedFiles = dialog->selectedFiles();
+        if (m_saveAs.isEmpty()) {
+            dialog->reject();
+        } else {
+            // Typed into the name field, as an engineer would type a full path.
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(m_saveAs);
+            // Queued: accepting may open the "replace it?" box, which this
+            // timer has to be free to answer.
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        }
+    } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        last = {true, box->windowTitle(), box->text()};
+        boxes.append(last);
+        QAbstractButton *b = box->button(m_button);
+        if (!b)
+            b = box->button(QMessageBox::Yes);
+        if (b)
             b->click();
         else
             box->reject();
-        timer->stop();
-        timer->deleteLater();
-    });
-    timer->start();
-    return seen;
-}
-
-MessageBoxCounter::MessageBoxCounter(QMessageBox::StandardButton button)
-    : m_button(button)
-{
-    qApp->installEventFilter(this);
-}
-
-MessageBoxCounter::~MessageBoxCounter()
-{
-    qApp->removeEventFilter(this);
-}
-
-bool MessageBoxCounter::eventFilter(QObject *watched, QEvent *event)
-{
-    auto *box = event->type() == QEvent::Show ? qobject_cast<QMessageBox *>(watched) : nullptr;
-    if (box) {
-        m_texts << box->text();
-        // Answered from the box's own event loop, once it runs.
-        const QMessageBox::StandardButton button = m_button;
-        QTimer::singleShot(0, box, [box, button] {
-            if (QAbstractButton *b = box->button(button))
-                b->click();
-            else
-                box->reject();
-        });
+        if (once)
+            m_timer->stop();
     }
-    return false;
+}
+
+QStringList ModalAnswerer::texts() const
+{
+    QStringList texts;
+    for (const SeenBox &box : boxes)
+        texts << box.text;
+    return texts;
+}
+
+QList<SeenBox> ModalAnswerer::toolBoxes() const
+{
+    QList<SeenBox> own;
+    for (const SeenBox &box : boxes)
+        if (box.title != dialogTitle)
+            own << box;
+    return own;
+}
+
+SeenBox *answerNextMessageBox(QMessageBox::StandardButton button)
+{
+    // The application owns the answerer: the record outlives the test
+    // function that reads it, and nothing is left for a leak check to flag.
+    auto *answerer = new ModalAnswerer(button);
+    answerer->setParent(qApp);
+    answerer->once = true;
+    return &answerer->last;
 }
 
 QSerialPort *windowPort(MainWindow &window)
@@ -111,4 +124,23 @@ QStringList resultLines(MainWindow &window)
 QString statusText(MainWindow &window)
 {
     return widget<QStatusBar>(window, "statusbar")->currentMessage();
+}
+
+static void addTreeTexts(const QTreeWidgetItem *item, int depth,
+                         const std::function<QString(const QTreeWidgetItem *)> &line,
+                         QStringList &out)
+{
+    out << QString(depth * 2, QLatin1Char(' ')) + (line ? line(item) : item->text(0));
+    for (int i = 0; i < item->childCount(); ++i)
+        addTreeTexts(item->child(i), depth + 1, line, out);
+}
+
+QStringList treeTexts(MainWindow &window,
+                      const std::function<QString(const QTreeWidgetItem *)> &line)
+{
+    QStringList out;
+    const auto *tree = widget<QTreeWidget>(window, "treeWidget");
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        addTreeTexts(tree->topLevelItem(i), 0, line, out);
+    return out;
 }

@@ -9,10 +9,15 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QByteArray>
+#include <QList>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+#include <QTreeWidgetItem>
 #include <QWidget>
+
+#include <functional>
 
 template<class T>
 T *widget(QWidget &window, const char *name)
@@ -28,27 +33,38 @@ struct SeenBox
     QString text;
 };
 
-// Arms a watcher that answers the next modal message box with button (and
-// records it). Call before the action that shows the box.
-SeenBox *answerNextMessageBox(QMessageBox::StandardButton button);
-
-// Counts every message box shown while it lives, and answers each with
-// button (or rejects it). What an operation must not do is ask twice.
-class MessageBoxCounter : public QObject
+// Stands in for the engineer at the modal dialogs while it lives: a timer
+// finds the active modal widget in the dialog's own event loop. A message box
+// gets button, or Yes where it lacks that button (the save dialog's "replace
+// it?"), or is rejected; a file dialog gets saveAs typed into its name field,
+// or is cancelled when saveAs is empty. What each showed is kept.
+class ModalAnswerer : public QObject
 {
 public:
-    explicit MessageBoxCounter(QMessageBox::StandardButton button);
-    ~MessageBoxCounter() override;
-    int count() const { return m_texts.size(); }
-    QStringList texts() const { return m_texts; }
+    explicit ModalAnswerer(QMessageBox::StandardButton button = QMessageBox::Ok,
+                           const QString &saveAs = QString());
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    QList<SeenBox> boxes;      // every message box answered, in order
+    SeenBox last;              // the latest of them
+    QString dialogTitle;       // the file dialog's title, once one was shown
+    QStringList proposedFiles; // and the file it proposed
+    bool once = false;         // stop after the first box
+
+    int count() const { return boxes.size(); }
+    QStringList texts() const;            // of every box answered
+    QList<SeenBox> toolBoxes() const;     // without the file dialog's own "replace it?"
 
 private:
+    void answer(QWidget *modal);
+
     QMessageBox::StandardButton m_button;
-    QStringList m_texts;
+    QString m_saveAs;
+    QTimer *m_timer;
 };
+
+// Arms an answerer for the next modal message box only, kept until the
+// process ends. Call before the action that shows the box.
+SeenBox *answerNextMessageBox(QMessageBox::StandardButton button);
 
 // Types path into the port field and opens it with the window's action.
 bool openPortOn(MainWindow &window, const QString &path);
@@ -60,6 +76,11 @@ QSerialPort *windowPort(MainWindow &window);
 QStringList trafficLines(MainWindow &window);
 QStringList resultLines(MainWindow &window);
 QString statusText(MainWindow &window);
+
+// The test tree as the engineer sees it: one line per item in tree order,
+// indented two blanks a level; line gives an item's text (by default its name).
+QStringList treeTexts(MainWindow &window,
+                      const std::function<QString(const QTreeWidgetItem *)> &line = {});
 
 struct MainWindowProbe
 {

@@ -1,0 +1,64 @@
+#pragma once
+
+// Whether the bytes gathered so far are the reply a request waits for, and the
+// verdict on an exchange. Above both protocols: the Modbus and service-packet
+// codecs know nothing of each other. Each frame check is defined beside its
+// codec (protocol/modbus.cpp, protocol/packet.cpp).
+
+#include "protocol/modbus.h"
+
+#include <QtGlobal>
+
+// What the bytes gathered so far are, judged against the request they answer.
+enum class ReplyState {
+    Incomplete, // a prefix of a frame that may still become a reply
+    Answer,     // a complete reply of the awaited function with a good CRC
+    Exception,  // a complete exception reply (function + 0x80) with a good CRC
+    Invalid     // cannot become a reply: another station, function, length or CRC
+};
+
+// What a request waits for.
+struct ReplyKind
+{
+    enum Protocol { None, Modbus, Service };
+    Protocol protocol = None;
+    quint8 address = kBusAddress;
+    quint8 function = 0;
+
+    // The unit's reply to a request of this function code.
+    static ReplyKind modbus(quint8 function) { return {Modbus, kBusAddress, function}; }
+    // A "~" service packet.
+    static ReplyKind service() { return {Service, kBusAddress, 0}; }
+};
+
+ReplyState checkModbusReply(const unsigned char *bytes, int length, quint8 address,
+                            quint8 function);
+// Incomplete until a carriage return closes a frame that began with "~";
+// then Answer when the checksum agrees, Invalid when it does not.
+ReplyState checkServiceReply(const unsigned char *bytes, int length);
+ReplyState checkReply(const ReplyKind &kind, const unsigned char *bytes, int length);
+
+// The verdict on one exchange, as the device operations report it.
+struct ReplyVerdict
+{
+    // Abandoned: the operation ended (port lost, window closing, the engineer
+    // cancelled) before there was a reply to judge.
+    enum Outcome { NoReply, Answer, Exception, Invalid, Abandoned };
+    Outcome outcome = NoReply;
+    quint8 exceptionCode = 0;
+    bool ok() const { return outcome == Answer; }
+};
+
+ReplyVerdict judgeReply(const ReplyKind &kind, const unsigned char *bytes, int length);
+
+// The unit answers a write with an echo: function 06 repeats the request's
+// register and value, function 10h its start register and register count.
+// False when reply is a normal reply to such a write that echoes anything
+// else; true for every other request.
+bool replyEchoesRequest(const unsigned char *request, int requestLength, const unsigned char *reply,
+                        int replyLength);
+
+// Why an exchange failed, as the result window says it after the failed
+// operation's name: "没有应答!!", "异常应答 02 非法数据地址", "应答校验错误".
+// Empty for an answer and for an abandoned exchange.
+QString failureReason(const ReplyVerdict &verdict);
