@@ -29,8 +29,7 @@ MainWindow::MainWindow(QWidget *parent)
       m_clock([] { return QDateTime::currentDateTime(); })
 {
     ui->setupUi(this);
-    m_trafficQueue.setView(ui->textBrowser);
-    m_resultQueue.setView(ui->textBrowser_val);
+    openSessionRecord();
     setMinimumSize(1400, 900);
     ui->groupBoxMessage->setVisible(false);
     ui->groupBox_3->setVisible(false);
@@ -55,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    m_session.flush(); // lines not drawn yet are in the record all the same
     if (serialPort->isOpen())
         serialPort->close();
     delete ui;

@@ -1,14 +1,14 @@
 // Figures for the device operations against the simulated unit with line
 // timing on, at 9600 and 115200 baud: one read through the tool's request
 // exchange beside libmodbus on the same line, a whole poll of the sample
-// device list, an all-modules close, the processor time each costs, and how
-// the traffic window copes with a long session. Prints a table; asserts nothing.
+// device list, an all-modules close and the processor time each costs.
+// Prints a table; asserts nothing. The message windows in a long session have
+// their own benchmark, bench_log.
 //
-//   bench_tool [--runs N] [--lines N]
+//   bench_tool [--runs N]
 
 #include "app/mainwindow.h"
 #include "protocol/modbus.h"
-#include "serial/messagelog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,11 +17,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
-#include <QTextBrowser>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -92,17 +92,6 @@ Figure measure(int runs, const std::function<void()> &f)
 double wireMs(int bytes, int baud)
 {
     return bytes * 10.0 * 1000.0 / baud; // start, eight data bits, stop
-}
-
-long rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 template<class T>
@@ -211,13 +200,10 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     int runs = 21;
-    int lines = 100000;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--runs"))
             runs = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--lines"))
-            lines = args[i + 1].toInt();
     }
     const int turnaroundMs = 5;
     const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/pdu-sim");
@@ -274,7 +260,7 @@ int main(int argc, char *argv[])
         tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
         const PollWire pw = pollWire(tree);
         const double pollWireMs = wireMs(pw.bytes, baud) + pw.requests * turnaroundMs;
-        auto *textVal = child<QTextBrowser>(w, "textBrowser_val");
+        auto *textVal = child<QPlainTextEdit>(w, "textBrowser_val");
         const Figure poll = measure(std::max(3, runs / 3), [&] {
             child<QPushButton>(w, "pushButton")->click();
         });
@@ -301,33 +287,5 @@ int main(int argc, char *argv[])
         std::printf("\n");
     }
 
-    // The traffic window in a long session.
-    {
-        MainWindow w;
-        w.show();
-        auto *traffic = child<QTextBrowser>(w, "textBrowser");
-        const unsigned char reply[] = {0x55, 0x03, 0x02, 0x00, 0x00, 0x49, 0xAD};
-        const long rss0 = rssKb();
-        const int sample = 1000;
-        double firstMs = 0;
-        double lastMs = 0;
-        QElapsedTimer t;
-        t.start();
-        for (int i = 0; i < lines; i += 2) {
-            if (i == sample)
-                firstMs = t.nsecsElapsed() / 1e6 / sample;
-            if (i == lines - sample)
-                t.restart();
-            traffic->append(sendLogLine(QDateTime::currentDateTime(),
-                                        QStringLiteral("55 03 17 04 00 01 C8 B7 ")));
-            traffic->append(receiveLogLine(QDateTime::currentDateTime(), reply, int(sizeof reply)));
-            if (i % 200 == 0)
-                QCoreApplication::processEvents();
-        }
-        lastMs = t.nsecsElapsed() / 1e6 / sample;
-        std::printf("traffic window: %d log lines; per line %.4f ms at the start, %.4f ms at the end; "
-                    "memory %ld kB (+%ld kB)\n",
-                    lines, firstMs, lastMs, rssKb(), rssKb() - rss0);
-    }
     return 0;
 }
