@@ -1,6 +1,6 @@
 // What keeps the message windows' lines, without a window: the store that
-// moves older lines to a temporary file, saving from it, the session record
-// and the pruning of old records.
+// moves older lines to a temporary file, the session record and the pruning
+// of old records. Saving from the store is tried through the window.
 
 #include "serial/logstore.h"
 
@@ -42,9 +42,6 @@ private slots:
 
     void storeKeepsEveryLineInOrder_data();
     void storeKeepsEveryLineInOrder();
-    void emptyAsTheWindowsText_data();
-    void emptyAsTheWindowsText();
-    void savingJoinsTheLines();
 
     void recordMarksAndAppends();
     void pruning_data();
@@ -110,46 +107,6 @@ void tst_LogStore::storeKeepsEveryLineInOrder()
     store.append(QStringLiteral("after"));
     store.append(QStringLiteral("clearing"));
     QCOMPARE(allLines(store), (QStringList{"after", "clearing"}));
-}
-
-void tst_LogStore::emptyAsTheWindowsText_data()
-{
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<bool>("empty");
-
-    QTest::newRow("no line") << QStringList() << true;
-    QTest::newRow("one empty line") << QStringList{""} << true;
-    QTest::newRow("two empty lines: a line feed") << QStringList{"", ""} << false;
-    QTest::newRow("one character") << QStringList{"a"} << false;
-}
-
-void tst_LogStore::emptyAsTheWindowsText()
-{
-    QFETCH(QStringList, lines);
-    QFETCH(bool, empty);
-    LineStore store;
-    for (const QString &line : lines)
-        store.append(line);
-    QCOMPARE(store.isEmpty(), empty);
-}
-
-void tst_LogStore::savingJoinsTheLines()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    LineStore store(0);
-    for (const char *line : {"[发送]: 01 03 ", "", "[接收]: 01 03 02 00 01 "})
-        store.append(QString::fromUtf8(line));
-    const QString path = dir.filePath(QStringLiteral("saved.txt"));
-    QString error;
-
-    QVERIFY(saveLines(path, store, &error));
-
-    QFile saved(path);
-    QVERIFY(saved.open(QIODevice::ReadOnly | QIODevice::Text));
-    QCOMPARE(QString::fromLocal8Bit(saved.readAll()),
-             QString::fromLocal8Bit(
-                 QString::fromUtf8("[发送]: 01 03 \n\n[接收]: 01 03 02 00 01 ").toLocal8Bit()));
 }
 
 void tst_LogStore::recordMarksAndAppends()
