@@ -31,8 +31,7 @@ MainWindow::MainWindow(QWidget *parent)
       m_clock([] { return QDateTime::currentDateTime(); })
 {
     ui->setupUi(this);
-    m_trafficQueue.setView(ui->textBrowser);
-    m_resultQueue.setView(ui->textBrowser_val);
+    openSessionRecord();
     letCtrlCCopy(ui->textBrowser);
     letCtrlCCopy(ui->textBrowser_val);
     setMinimumSize(kWindowSize);
@@ -63,6 +62,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    m_session.flush(); // lines not drawn yet are in the record all the same
     if (serialPort->isOpen())
         serialPort->close();
     delete ui;

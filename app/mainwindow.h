@@ -131,6 +131,9 @@ private slots:
     // ---- device/runs.cpp: stopping a poll or an all-modules run
     void on_pushButton_stop_clicked(); // 49
 
+    // ---- serial/messagelog.cpp: the session records
+    void on_actionOpenRecordFolder_triggered(); // 50
+
 protected:
     // ---- app/mainwindow.cpp: a running operation ends with the window
     void closeEvent(QCloseEvent *event) override;
@@ -166,9 +169,11 @@ private:
     // ---- serial/wait.cpp: waits that sleep until something happens
     void WaitForReply(int timeoutMs);
 
-    // ---- serial/messagelog.cpp: the two message windows
+    // ---- serial/messagelog.cpp: the two message windows and the session record
+    void openSessionRecord();
     void appendResult(const QString &line);
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
+    void appendSendLog(const QDateTime &when, const QString &display);
     void appendReceiveLog(const unsigned char *bytes, int length);
 
     // ---- serial/exchange.cpp: one request out, its reply gathered and judged
@@ -283,6 +288,9 @@ private:
     bool m_receiveDisplayStale = false; // counters not shown yet while a wait runs
     ReplyKind m_expected;               // what the running exchange waits for
     std::function<QDateTime()> m_clock; // the computer's clock; tests inject one
+    SessionRecord m_session;            // every line of the run, on disk
+    LineStore m_trafficLog;             // all lines of textBrowser since its clearing
+    LineStore m_resultLog;              // and of textBrowser_val
     LogQueue m_trafficQueue;            // lines on their way to textBrowser
     LogQueue m_resultQueue;             // and to textBrowser_val
     QString m_macBlockEnd;              // the last address of a used-up block, once written

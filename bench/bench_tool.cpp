@@ -2,15 +2,15 @@
 // timing on, at 9600 and 115200 baud: one read through the tool's request
 // exchange beside libmodbus on the same line, a whole poll of the sample
 // device list, an all-modules close, the processor time each costs, and how
-// the traffic window copes with a long session, and how quickly an operation
-// ends when the window closes or the line goes. Prints a table; asserts nothing.
+// quickly an operation ends when the window closes or the line goes. Prints a
+// table; asserts nothing. The message windows in a long session have their own
+// benchmark, bench_log.
 //
-//   bench_tool [--runs N] [--lines N]
+//   bench_tool [--runs N]
 
 #include "app/mainwindow.h"
 #include "device/registers.h"
 #include "protocol/modbus.h"
-#include "serial/messagelog.h"
 #include "support/testdata.h"
 #include "support/windowdriver.h"
 
@@ -23,11 +23,11 @@
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -92,17 +92,6 @@ ReplyVerdict readRegister(MainWindow &w, quint16 reg)
 double wireMs(int bytes, int baud)
 {
     return bytes * 10.0 * 1000.0 / baud; // start, eight data bits, stop
-}
-
-long rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 struct Sim
@@ -302,7 +291,7 @@ void measureLinePulled(const QString &sim)
     QTimer::singleShot(200, &settle, &QEventLoop::quit);
     settle.exec();
     const QStringList lines
-        = widget<QTextBrowser>(w, "textBrowser_val")->toPlainText().split(QLatin1Char('\n'));
+        = widget<QPlainTextEdit>(w, "textBrowser_val")->toPlainText().split(QLatin1Char('\n'));
     const bool aborted = lines.contains(QStringLiteral("串口已断开，操作中止"));
     std::printf(
         "line pulled during a 12-read poll at 9600 baud: %d message boxes, %s %.1f ms after "
@@ -319,13 +308,10 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     int runs = 21;
-    int lines = 100000;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--runs"))
             runs = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--lines"))
-            lines = args[i + 1].toInt();
     }
     const int turnaroundMs = 5;
     const QString sim
@@ -387,7 +373,7 @@ int main(int argc, char *argv[])
         tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
         const PollWire pw = pollWire(tree);
         const double pollWireMs = wireMs(pw.bytes, baud) + pw.requests * turnaroundMs;
-        auto *textVal = widget<QTextBrowser>(w, "textBrowser_val");
+        auto *textVal = widget<QPlainTextEdit>(w, "textBrowser_val");
         const Figure poll = measure(std::max(3, runs / 3),
                                     [&] { widget<QPushButton>(w, "pushButton")->click(); });
         const QString pollLabel = QStringLiteral("whole poll (%1 reads)").arg(pw.requests);
@@ -416,37 +402,6 @@ int main(int argc, char *argv[])
         std::printf("\n");
     }
 
-    // The traffic window in a long session.
-    {
-        MainWindow w;
-        w.show();
-        auto *traffic = widget<QTextBrowser>(w, "textBrowser");
-        const unsigned char reply[] = {0x55, 0x03, 0x02, 0x00, 0x00, 0x49, 0xAD};
-        const long rss0 = rssKb();
-        const int sample = 1000;
-        double firstMs = 0;
-        double lastMs = 0;
-        QElapsedTimer t;
-        t.start();
-        for (int i = 0; i < lines; i += 2) {
-            if (i == sample)
-                firstMs = t.nsecsElapsed() / 1e6 / sample;
-            if (i == lines - sample)
-                t.restart();
-            traffic->append(sendLogLine(QDateTime::currentDateTime(),
-                                        QStringLiteral("55 03 17 04 00 01 C8 B7 ")));
-            traffic->append(receiveLogLine(QDateTime::currentDateTime(), reply, int(sizeof reply)));
-            if (i % 200 == 0)
-                QCoreApplication::processEvents();
-        }
-        lastMs = t.nsecsElapsed() / 1e6 / sample;
-        std::printf(
-            "traffic window: %d log lines; per line %.4f ms at the start, %.4f ms at the end; "
-            "memory %ld kB (+%ld kB)\n",
-            lines, firstMs, lastMs, rssKb(), rssKb() - rss0);
-    }
-
-    std::printf("\n");
     measureCloseDuringRun();
     measureLinePulled(sim);
     return 0;

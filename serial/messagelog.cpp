@@ -1,4 +1,4 @@
-// The two message windows: log lines, clearing and saving.
+// The two message windows: log lines, clearing, saving, and the session record.
 
 #include "serial/messagelog.h"
 
@@ -6,102 +6,31 @@
 #include "protocol/hex.h"
 #include "ui_mainwindow.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QScrollBar>
-#include <QTextCodec>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
+#include <QUrl>
 
 namespace {
 
+// The window once drew these lines from HTML, where blanks run together; the
+// text is kept as it was shown and saved then.
 QString logLine(const QDateTime &when, const char *direction, const QString &text)
 {
-    return QStringLiteral("<span style=\" color:red;\">[")
-           + when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")) + QString::fromUtf8(direction)
-           + text + QStringLiteral("\n\r</span>");
+    return (QLatin1Char('[') + when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))
+            + QString::fromUtf8(direction) + text)
+               .simplified()
+           + QLatin1Char(' ');
 }
-
-// A file that must be written where it stands rather than replaced by a new
-// one: a hard-linked file (a new file would leave the other names holding the
-// old text) and anything that is not a plain file (a pipe, a device).
-bool mustWriteInPlace(const QString &fileName)
-{
-#ifdef Q_OS_UNIX
-    struct stat st;
-    if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
-        return false; // a new file
-    return !S_ISREG(st.st_mode) || st.st_nlink > 1;
-#else
-    const QFileInfo info(fileName);
-    return info.exists() && !info.isFile();
-#endif
-}
-
-// Writes all of bytes or says why not. A write that the system cuts short (a
-// full disk, a file-size limit) is tried again for the rest, which then fails
-// with the system's reason; a single write would only come back short, with
-// no reason at all.
-bool writeAll(QFileDevice &file, const QByteArray &bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return file.flush();
-}
-
-} // namespace
-
-SaveResult saveText(const QString &fileName, const QString &text)
-{
-    // The system's own encoding, as a text stream would write it.
-    const QByteArray bytes = QTextCodec::codecForLocale()->fromUnicode(text);
-    if (mustWriteInPlace(fileName)) {
-        QFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            return {SaveResult::OpenFailed, file.errorString()};
-        if (!writeAll(file, bytes))
-            return {SaveResult::WriteFailed, file.errorString()};
-        return {};
-    }
-
-    // Elsewhere through a temporary file that replaces the chosen one only
-    // when all of it is on disk, so a failed save never leaves a truncated log
-    // behind. In a folder that takes no new files the file is written
-    // directly instead, if the user may write it.
-    QSaveFile file(fileName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return {SaveResult::OpenFailed, file.errorString()};
-    const bool written = writeAll(file, bytes);
-    const QString writeError = file.errorString();
-    if (!written)
-        file.cancelWriting(); // the temporary file goes at commit
-    // Committed in any case: a file left uncommitted is removed, and when it
-    // was written directly that is the engineer's own file.
-    const bool committed = file.commit();
-    if (!written)
-        return {SaveResult::WriteFailed, writeError};
-    if (!committed)
-        return {SaveResult::WriteFailed, file.errorString()};
-    return {};
-}
-
-namespace {
 
 // Ctrl+C is the shortcut of "关闭串口"; in a message window holding a
 // selection it copies instead. A read-only text view does not claim the key
@@ -134,33 +63,27 @@ private:
     }
 };
 
-} // namespace
-
-QString sendLogLine(const QDateTime &when, const QString &display)
-{
-    return logLine(when, "][发送]: ", display.toHtmlEscaped());
-}
-
-QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length)
-{
-    return logLine(when, "][接收]: ", hexReplyText(bytes, length));
-}
-
-void appendPlainLines(QTextEdit *view, const QStringList &lines)
+// Appends the lines as paragraphs in one edit block, red or plain. The text
+// goes in as it stands: a line that looks like markup ("<b>") is not markup.
+// The view keeps following the end if it was there.
+void appendToView(QPlainTextEdit *view, const QVector<QPair<QString, bool>> &lines)
 {
     if (lines.isEmpty())
         return;
     QScrollBar *bar = view->verticalScrollBar();
     const bool followEnd = bar->value() >= bar->maximum();
 
+    QTextCharFormat red;
+    red.setForeground(QColor(Qt::red));
+    const QTextCharFormat plain;
     QTextCursor cursor(view->document());
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     bool startNewBlock = !view->document()->isEmpty();
-    for (const QString &line : lines) {
+    for (const auto &line : lines) {
         if (startNewBlock)
-            cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-        cursor.insertText(line, QTextCharFormat());
+            cursor.insertBlock(QTextBlockFormat(), plain);
+        cursor.insertText(line.first, line.second ? red : plain);
         startNewBlock = true;
     }
     cursor.endEditBlock();
@@ -169,20 +92,40 @@ void appendPlainLines(QTextEdit *view, const QStringList &lines)
         bar->setValue(bar->maximum());
 }
 
-void LogQueue::setView(QTextEdit *view)
+} // namespace
+
+QString sendLogLine(const QDateTime &when, const QString &display)
+{
+    return logLine(when, "][发送]: ", display);
+}
+
+QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length)
+{
+    return logLine(when, "][接收]: ", hexReplyText(bytes, length));
+}
+
+void LogQueue::setView(QPlainTextEdit *view, LineStore *store, SessionRecord *record,
+                       SessionRecord::Window window)
 {
     m_view = view;
+    m_store = store;
+    m_record = record;
+    m_window = window;
     m_timer = new QTimer(view);
     m_timer->setSingleShot(true);
     m_timer->setInterval(kLogRefreshMs);
     QObject::connect(m_timer, &QTimer::timeout, view, [this] { flush(); });
 }
 
-void LogQueue::add(const QString &line, bool html)
+void LogQueue::add(const QString &text, bool red)
 {
     if (m_lines.isEmpty())
         m_timer->start();
-    m_lines.append({line, html});
+    for (const QString &line : splitIntoLines(text)) {
+        m_store->append(line);
+        m_record->append(m_window, line);
+        m_lines.append({line, red});
+    }
 }
 
 void LogQueue::addPlain(const QStringList &lines)
@@ -194,19 +137,19 @@ void LogQueue::addPlain(const QStringList &lines)
 void LogQueue::flush()
 {
     m_timer->stop();
+    // On disk before on screen: what the engineer has seen survives a crash.
+    m_record->flush();
     const QVector<QPair<QString, bool>> lines = std::move(m_lines);
     m_lines.clear();
-    QStringList plain;
-    for (const auto &line : lines) {
-        if (!line.second) {
-            plain << line.first;
-            continue;
-        }
-        appendPlainLines(m_view, plain);
-        plain.clear();
-        m_view->append(line.first);
-    }
-    appendPlainLines(m_view, plain);
+    appendToView(m_view, lines);
+}
+
+void LogQueue::clear()
+{
+    m_timer->stop();
+    m_lines.clear();
+    m_store->clear();
+    m_view->clear();
 }
 
 void letCtrlCCopy(QWidget *view)
@@ -224,22 +167,44 @@ void MainWindow::appendTrafficLines(const QStringList &lines)
     m_trafficQueue.addPlain(lines);
 }
 
-void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
+void MainWindow::appendSendLog(const QDateTime &when, const QString &display)
 {
-    m_trafficQueue.addHtml(receiveLogLine(m_clock(), bytes, length));
+    m_trafficQueue.addRed(sendLogLine(when, display));
 }
 
-// Clearing takes what still waits with it: those lines came before the click.
+void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
+{
+    m_trafficQueue.addRed(receiveLogLine(m_clock(), bytes, length));
+}
+
+// Both windows go to the record from the first line; a record that cannot be
+// opened or written is reported in the result window, and the windows and
+// their saving work on without it.
+void MainWindow::openSessionRecord()
+{
+    m_trafficQueue.setView(ui->textBrowser, &m_trafficLog, &m_session, SessionRecord::Traffic);
+    m_resultQueue.setView(ui->textBrowser_val, &m_resultLog, &m_session, SessionRecord::Results);
+    m_session.setFailureHandler([this](const QString &error) {
+        appendResult(QStringLiteral("记录文件写入失败，此后的消息不再记入：%1 (%2)")
+                         .arg(QDir::toNativeSeparators(m_session.fileName()), error));
+    });
+    const QString folder = sessionFolder();
+    if (!m_session.open(folder, QDateTime::currentDateTime())) {
+        appendResult(QStringLiteral("无法建立记录文件，本次消息不会记入文件夹 %1：%2")
+                         .arg(QDir::toNativeSeparators(folder), m_session.errorString()));
+        return;
+    }
+    pruneSessionRecords(folder, QDateTime::currentDateTime(), m_session.fileName());
+}
+
 void MainWindow::on_pushButtonClearDataRecieve_clicked()
 {
-    m_trafficQueue.discard();
-    ui->textBrowser->clear();
+    m_trafficQueue.clear();
 }
 
 void MainWindow::on_pushButton_3_clicked()
 {
-    m_resultQueue.discard();
-    ui->textBrowser_val->clear();
+    m_resultQueue.clear();
 }
 
 void MainWindow::on_textBrowser_customContextMenuRequested(const QPoint &)
@@ -252,10 +217,12 @@ void MainWindow::on_textBrowser_val_customContextMenuRequested(const QPoint &)
     on_pushButton_3_clicked();
 }
 
+// The whole traffic log since the last clearing, not only what the window
+// still shows.
 void MainWindow::on_actionSave_triggered()
 {
     m_trafficQueue.flush();
-    if (ui->textBrowser->toPlainText().isEmpty()) {
+    if (m_trafficLog.isEmpty()) {
         QMessageBox::information(
             this, QStringLiteral("提示消息"),
             QStringLiteral("貌似还没有数据! 您需要在发送编辑框中输入要发送的数据"));
@@ -265,13 +232,23 @@ void MainWindow::on_actionSave_triggered()
                                                           QStringLiteral("未命名.txt"));
     if (fileName.isEmpty())
         return;
-    // Read again: reception may have added lines while the dialog was open.
+    // Reception may have added lines while the dialog was open; they are in.
     m_trafficQueue.flush();
-    const SaveResult result = saveText(fileName, ui->textBrowser->toPlainText());
+    const SaveResult result = saveLines(fileName, m_trafficLog);
     if (result.outcome == SaveResult::Saved)
         return;
     const QString text = result.outcome == SaveResult::OpenFailed
                              ? QStringLiteral("打开文件 %1 失败, 无法保存\n%2")
                              : QStringLiteral("写入文件 %1 失败, 未能保存\n%2");
     QMessageBox::warning(this, QStringLiteral("保存文件"), text.arg(fileName, result.errorText));
+}
+
+void MainWindow::on_actionOpenRecordFolder_triggered()
+{
+    const QString folder = sessionFolder();
+    QDir().mkpath(folder);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        QMessageBox::warning(
+            this, QStringLiteral("打开记录文件夹"),
+            QStringLiteral("无法打开文件夹 %1").arg(QDir::toNativeSeparators(folder)));
 }

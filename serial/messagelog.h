@@ -1,18 +1,23 @@
 #pragma once
 
-// The red send and receive lines of the traffic window.
+// The send and receive lines of the traffic window, and how lines reach the
+// two message windows.
+
+#include "serial/logstore.h"
 
 #include <QDateTime>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
-class QTextEdit;
+class QPlainTextEdit;
 class QTimer;
 class QWidget;
 
-// "<span style=\" color:red;\">[2026-12-07 10:00:00.123][发送]: 55 06 ...\n\r</span>"
-// The display text is escaped, so a console line holding "<" shows as typed.
+// "[2026-12-07 10:00:00.123][发送]: 55 06 ... " as the window shows it in red
+// and saves it: runs of blanks in the text show as one, and one blank follows
+// the last byte.
 QString sendLogLine(const QDateTime &when, const QString &display);
 // The same shape with "][接收]: " and the bytes in lower-case hexadecimal.
 QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length);
@@ -22,23 +27,6 @@ QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int le
 // For QTextEdit and QPlainTextEdit views alike.
 void letCtrlCCopy(QWidget *view);
 
-// Saving text to a file the engineer chose: replaced as a whole through a
-// temporary file where that works, written in place where it must be (a
-// hard-linked or special file, a folder that takes no new files).
-struct SaveResult
-{
-    enum Outcome { Saved, OpenFailed, WriteFailed };
-    Outcome outcome = Saved;
-    QString errorText; // the system's reason
-};
-SaveResult saveText(const QString &fileName, const QString &text);
-
-// Appends lines as plain text, one paragraph each, in one edit block: text
-// from files and results from the unit is shown as it stands, where append()
-// would take a line that happens to look like markup ("<b>", "&lt;") for HTML.
-// The view keeps following the end if it was there.
-void appendPlainLines(QTextEdit *view, const QStringList &lines);
-
 // Lines waiting for one of the message windows. Laying out and drawing a
 // line in a visible window takes longer than a whole reply at 115200 baud,
 // and Qt finishes a layout on timers of its own that may fall in the middle
@@ -46,23 +34,35 @@ void appendPlainLines(QTextEdit *view, const QStringList &lines);
 // every kLogRefreshMs: the engineer sees no difference, and the line is never
 // held back by its own log. Order is kept: every line of a window goes
 // through its queue. Nothing is dropped.
+//
+// A line goes into the window's store and the session record as it comes;
+// the record reaches the disk with each batch, before the batch is drawn, so
+// whatever the window shows is on disk. The window itself keeps only its
+// newest lines (its block limit); the store keeps all of them.
 constexpr int kLogRefreshMs = 50;
 
 class LogQueue
 {
 public:
-    void setView(QTextEdit *view); // once, before the first line
+    // Once, before the first line.
+    void setView(QPlainTextEdit *view, LineStore *store, SessionRecord *record,
+                 SessionRecord::Window window);
 
-    void addHtml(const QString &line) { add(line, true); }
+    void addRed(const QString &line) { add(line, true); }
     void addPlain(const QString &line) { add(line, false); }
     void addPlain(const QStringList &lines);
     void flush(); // appends what waits, now
-    void discard() { m_lines.clear(); }
+    // Empties the window and its store, with what still waits: those lines
+    // came before the clearing. The session record keeps them.
+    void clear();
 
 private:
-    void add(const QString &line, bool html);
+    void add(const QString &text, bool red);
 
-    QTextEdit *m_view = nullptr;
-    QTimer *m_timer = nullptr;             // owned by the view
-    QVector<QPair<QString, bool>> m_lines; // text, is HTML
+    QPlainTextEdit *m_view = nullptr;
+    QTimer *m_timer = nullptr; // owned by the view
+    LineStore *m_store = nullptr;
+    SessionRecord *m_record = nullptr;
+    SessionRecord::Window m_window = SessionRecord::Traffic;
+    QVector<QPair<QString, bool>> m_lines; // text, is red
 };

@@ -2,11 +2,11 @@
 
 #include "app/mainwindow.h"
 #include "protocol/hex.h"
-#include "serial/messagelog.h"
 #include "ui_mainwindow.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTextCharFormat>
 
 void MainWindow::SendData(int n)
 {
@@ -40,8 +40,10 @@ void MainWindow::SendData(int n)
     const qint64 accepted = serialPort->write(converted.bytes);
     if (accepted > 0)
         serialPort->flush();
-    m_trafficQueue.addHtml(sendLogLine(sentAt, converted.display));
-    ui->textBrowser->setTextColor(Qt::red);
+    appendSendLog(sentAt, converted.display);
+    QTextCharFormat red;
+    red.setForeground(QColor(Qt::red));
+    ui->textBrowser->mergeCurrentCharFormat(red);
     if (accepted > 0) {
         sendCount += int(accepted);
         ui->lcdNumberSend->display(sendCount);

@@ -11,10 +11,10 @@
 #include <QComboBox>
 #include <QLCDNumber>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
 
@@ -245,10 +245,10 @@ void tst_Console::sendLogsARedLine()
 
     QCOMPARE(c.lastTrafficLine().trimmed(),
              QStringLiteral("[2024-11-07 09:29:33.045][发送]: 55 06 08 02 00 00 27 BE"));
-    auto *traffic = widget<QTextBrowser>(c.window, "textBrowser");
-    QVERIFY(
-        traffic->toHtml().contains(QStringLiteral("color:#ff0000;\">[2024-11-07 09:29:33.045]")));
-    QCOMPARE(traffic->textColor(), QColor(Qt::red));
+    auto *traffic = widget<QPlainTextEdit>(c.window, "textBrowser");
+    QVERIFY(traffic->document()->toHtml().contains(
+        QStringLiteral("color:#ff0000;\">[2024-11-07 09:29:33.045]")));
+    QCOMPARE(traffic->currentCharFormat().foreground().color(), QColor(Qt::red));
 }
 
 void tst_Console::receptionJoinsChunksInOrder()

@@ -13,12 +13,14 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <cstdio>
 #include <ctime>
+#include <signal.h>
 
 namespace {
 
@@ -305,6 +307,8 @@ private slots:
     void windowClosedDuringRun();
     void secondOperationDuringWait_data();
     void secondOperationDuringWait();
+    void killedDuringPoll_data();
+    void killedDuringPoll();
     void cleanupTestCase();
 };
 
@@ -736,6 +740,80 @@ void tst_Faults::secondOperationDuringWait()
     QCOMPARE(rig.unit().mac(), kUnitMac);
     // The refused write did not move the address on either.
     QCOMPARE(widget<QLineEdit>(w, "lineEdit_wrmac")->text(), macField);
+}
+
+void tst_Faults::killedDuringPoll_data()
+{
+    QTest::addColumn<int>("shownBeforeKill"); // lines the windows showed before the kill
+
+    QTest::newRow("in the first poll") << 30;
+    QTest::newRow("some polls in") << 400;
+    QTest::newRow("many polls in") << 2500;
+}
+
+// The process is killed outright, in the middle of a poll: whatever the
+// windows had shown by then is in the session record, in its order.
+void tst_Faults::killedDuringPoll()
+{
+    QFETCH(int, shownBeforeKill);
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("tmp")));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), scratch.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QString::fromLocal8Bit(POLL_UNTIL_KILLED),
+                {scratch.filePath(QStringLiteral("data"))});
+    QVERIFY(child.waitForStarted(10000));
+
+    QString record;
+    QStringList shown;
+    QElapsedTimer waited;
+    waited.start();
+    const auto takeLines = [&] {
+        while (child.canReadLine()) {
+            const QString line = QString::fromUtf8(child.readLine()).chopped(1);
+            if (line.startsWith(QStringLiteral("RECORD\t")))
+                record = line.mid(7);
+            else
+                shown << line;
+        }
+    };
+    while (shown.size() < shownBeforeKill && waited.elapsed() < 60000
+           && child.state() == QProcess::Running) {
+        child.waitForReadyRead(100);
+        takeLines();
+    }
+    QVERIFY2(shown.size() >= shownBeforeKill, qPrintable(QString::number(shown.size())));
+    ::kill(pid_t(child.processId()), SIGKILL);
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    takeLines(); // printed before the kill, so shown
+    QVERIFY(!record.isEmpty());
+
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList onDisk = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    qInfo("KILL | %s | lines shown %d | lines in the record %d", QTest::currentDataTag(),
+          int(shown.size()), int(onDisk.size() - 1));
+    // Each window's lines in the record begin with what that window showed.
+    for (const QString &mark : {QStringLiteral("报文\t"), QStringLiteral("结果\t")}) {
+        const auto ofWindow = [&mark](const QStringList &lines) {
+            QStringList out;
+            for (const QString &line : lines) {
+                if (line.startsWith(mark))
+                    out << line;
+            }
+            return out;
+        };
+        const QStringList seen = ofWindow(shown);
+        QVERIFY(!seen.isEmpty());
+        QCOMPARE(ofWindow(onDisk).mid(0, seen.size()), seen);
+    }
 }
 
 void tst_Faults::cleanupTestCase()

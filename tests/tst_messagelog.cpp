@@ -1,5 +1,5 @@
-// The two message windows: the red log lines, clearing, and saving the
-// traffic window to a file.
+// The two message windows: the red log lines, clearing, saving the traffic
+// log to a file, and the session record that keeps every line of the run.
 
 #include "serial/messagelog.h"
 #include "support/unprivileged.h"
@@ -9,13 +9,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QLCDNumber>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -31,17 +32,30 @@ namespace {
 
 const QDateTime kWhen(QDate(2024, 11, 7), QTime(9, 29, 33, 45));
 
-QTextBrowser *traffic(MainWindow &w)
+// The traffic window and its log hold exactly these plain lines.
+void setTrafficLines(MainWindow &w, const QStringList &lines)
 {
-    return widget<QTextBrowser>(w, "textBrowser");
+    widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
+    MainWindowProbe::logTraffic(w, lines);
+    MainWindowProbe::flushLogs(w);
 }
 
-QTextBrowser *results(MainWindow &w)
+void logSend(MainWindow &w, const QString &display)
 {
-    return widget<QTextBrowser>(w, "textBrowser_val");
+    MainWindowProbe::logSend(w, kWhen, display);
 }
 
-void rightClick(QTextBrowser *browser)
+// The session record's lines, each "报文\t…" or "结果\t…".
+QStringList recordLines(MainWindow &w)
+{
+    MainWindowProbe::flushLogs(w);
+    QFile file(MainWindowProbe::sessionFile(w));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {QStringLiteral("(no record)")};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void rightClick(QPlainTextEdit *browser)
 {
     const QPoint at(5, 5);
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, browser->viewport()->mapToGlobal(at));
@@ -87,13 +101,14 @@ class tst_MessageLog : public QObject
     Q_OBJECT
 
 private slots:
-    void logLinesAreRedHtml_data();
-    void logLinesAreRedHtml();
+    void logLines_data();
+    void logLines();
 
     void clearing_data();
     void clearing();
 
     void savingWritesThePlainText();
+    void savingHoldsLinesTheWindowNoLongerShows();
     void savingReplacesAnExistingFile();
     void savingToAPathThatCannotBeWritten();
     void savingAnEmptyWindowOnlyTellsSo();
@@ -105,36 +120,40 @@ private slots:
 
     void ctrlCCopiesOrCloses_data();
     void ctrlCCopiesOrCloses();
+
+    void recordHoldsBothWindowsInOrder();
+    void recordThatCannotBeOpenedIsReported();
+    void openRecordFolder();
 };
 
-// The expected lines are written out from the log-line format: a red span,
-// the time to the millisecond, the direction, the text, LF CR.
-void tst_MessageLog::logLinesAreRedHtml_data()
+// The expected lines are written out from the log-line format: the time to
+// the millisecond, the direction, the text with its blanks run together, one
+// blank at the end (where the window's red line once had its LF CR).
+void tst_MessageLog::logLines_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("send 55 06 18 02 00 00 23 7E")
         << sendLogLine(kWhen, QStringLiteral("55 06 18 02 00 00 23 7E "))
-        << QStringLiteral("<span style=\" color:red;\">[2024-11-07 09:29:33.045][发送]: "
-                          "55 06 18 02 00 00 23 7E \n\r</span>");
+        << QStringLiteral("[2024-11-07 09:29:33.045][发送]: 55 06 18 02 00 00 23 7E ");
     const unsigned char reply[] = {0x01, 0x06, 0x08, 0x05, 0x00, 0x0A};
     QTest::newRow("receive 01 06 08 05 00 0A in lower case")
         << receiveLogLine(kWhen, reply, 6)
-        << QStringLiteral("<span style=\" color:red;\">[2024-11-07 09:29:33.045][接收]: "
-                          "01 06 08 05 00 0a \n\r</span>");
+        << QStringLiteral("[2024-11-07 09:29:33.045][接收]: 01 06 08 05 00 0a ");
     const unsigned char high[] = {0xFF, 0x80, 0x7F};
     QTest::newRow("receive FF 80 7F")
         << receiveLogLine(kWhen, high, 3)
-        << QStringLiteral("<span style=\" color:red;\">[2024-11-07 "
-                          "09:29:33.045][接收]: ff 80 7f \n\r</span>");
+        << QStringLiteral("[2024-11-07 09:29:33.045][接收]: ff 80 7f ");
     QTest::newRow("a console line with markup shows as typed")
-        << sendLogLine(kWhen, QStringLiteral("AT<CR>&"))
-        << QStringLiteral("<span style=\" color:red;\">[2024-11-07 09:29:33.045][发送]: "
-                          "AT&lt;CR&gt;&amp;\n\r</span>");
+        << sendLogLine(kWhen, QStringLiteral("AT<CR>&amp;"))
+        << QStringLiteral("[2024-11-07 09:29:33.045][发送]: AT<CR>&amp; ");
+    QTest::newRow("blanks and tabs typed in a console line run together")
+        << sendLogLine(kWhen, QStringLiteral(" AT  \t+X"))
+        << QStringLiteral("[2024-11-07 09:29:33.045][发送]: AT +X ");
 }
 
-void tst_MessageLog::logLinesAreRedHtml()
+void tst_MessageLog::logLines()
 {
     QFETCH(QString, line);
     QFETCH(QString, expected);
@@ -154,6 +173,7 @@ void tst_MessageLog::clearing_data()
     QTest::newRow("right-click in the result window") << "textBrowser_val" << false << true;
 }
 
+// A clearing empties the window and what a save would write, never the record.
 void tst_MessageLog::clearing()
 {
     QFETCH(QString, how);
@@ -161,19 +181,27 @@ void tst_MessageLog::clearing()
     QFETCH(bool, clearsResults);
 
     MainWindow w;
-    traffic(w)->append(sendLogLine(kWhen, QStringLiteral("01 03")));
-    results(w)->append(QStringLiteral("模块[1]合闸成功"));
+    logSend(w, QStringLiteral("01 03"));
+    MainWindowProbe::logResult(w, QStringLiteral("模块[1]合闸成功"));
+    MainWindowProbe::flushLogs(w);
+    logSend(w, QStringLiteral("01 04")); // still waiting for the window's next batch
     auto *receiveDisplay = widget<QLCDNumber>(w, "lcdNumberRecieve");
     receiveDisplay->display(7);
 
     if (auto *button = w.findChild<QPushButton *>(how))
         button->click();
     else
-        rightClick(w.findChild<QTextBrowser *>(how));
+        rightClick(w.findChild<QPlainTextEdit *>(how));
 
-    QCOMPARE(traffic(w)->toPlainText().isEmpty(), clearsTraffic);
-    QCOMPARE(results(w)->toPlainText().isEmpty(), clearsResults);
+    QCOMPARE(trafficLines(w).isEmpty(), clearsTraffic);
+    QCOMPARE(resultLines(w).isEmpty(), clearsResults);
     QCOMPARE(receiveDisplay->intValue(), 7);
+    ModalAnswerer driver;
+    widget<QAction>(w, "actionSave")->trigger();
+    QCOMPARE(driver.dialogTitle.isEmpty(), clearsTraffic); // nothing to save: no dialog
+    const QStringList record = recordLines(w);
+    QVERIFY(record.contains(QStringLiteral("报文\t[2024-11-07 09:29:33.045][发送]: 01 04 ")));
+    QVERIFY(record.contains(QStringLiteral("结果\t模块[1]合闸成功")));
 }
 
 void tst_MessageLog::savingWritesThePlainText()
@@ -182,10 +210,11 @@ void tst_MessageLog::savingWritesThePlainText()
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("traffic.txt"));
     MainWindow w;
-    traffic(w)->clear();
-    traffic(w)->append(sendLogLine(kWhen, QStringLiteral("55 03 07 04 00 01 C9 6B ")));
+    widget<QPushButton>(w, "pushButtonClearDataRecieve")->click(); // the start-up's lines
+    logSend(w, QStringLiteral("55 03 07 04 00 01 C9 6B "));
     const unsigned char reply[] = {0x55, 0x03, 0x02, 0x00, 0x01};
-    traffic(w)->append(receiveLogLine(kWhen, reply, 5));
+    MainWindowProbe::setClock(w, kWhen);
+    MainWindowProbe::appendReceiveLog(w, reply, 5);
 
     ModalAnswerer driver(QMessageBox::Ok, path);
     widget<QAction>(w, "actionSave")->trigger();
@@ -196,13 +225,40 @@ void tst_MessageLog::savingWritesThePlainText()
     QVERIFY(driver.boxes.isEmpty());
     QFile saved(path);
     QVERIFY(saved.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QStringList lines = QString::fromLocal8Bit(saved.readAll()).split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines.at(0).trimmed(),
-             QStringLiteral("[2024-11-07 09:29:33.045][发送]: 55 03 07 04 00 01 C9 6B"));
-    QCOMPARE(lines.at(1).trimmed(),
-             QStringLiteral("[2024-11-07 09:29:33.045][接收]: 55 03 02 00 01"));
+    QCOMPARE(QString::fromLocal8Bit(saved.readAll()),
+             QStringLiteral("[2024-11-07 09:29:33.045][发送]: 55 03 07 04 00 01 C9 6B \n"
+                            "[2024-11-07 09:29:33.045][接收]: 55 03 02 00 01 "));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("traffic.txt")});
+}
+
+// More lines than the window keeps and than its store holds in memory.
+void tst_MessageLog::savingHoldsLinesTheWindowNoLongerShows()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("traffic.txt"));
+    MainWindow w;
+    widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
+    const int count = 30000;
+    for (int i = 0; i < count; ++i) {
+        logSend(w, QStringLiteral("55 03 07 04 00 01 C9 6B %1 ").arg(i));
+        if (i % 1000 == 0)
+            MainWindowProbe::flushLogs(w);
+    }
+
+    const QStringList shown = trafficLines(w);
+    QVERIFY2(shown.size() < 10000, qPrintable(QString::number(shown.size())));
+    QCOMPARE(shown.last(),
+             sendLogLine(kWhen, QStringLiteral("55 03 07 04 00 01 C9 6B %1 ").arg(count - 1)));
+    ModalAnswerer driver(QMessageBox::Ok, path);
+    widget<QAction>(w, "actionSave")->trigger();
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromLocal8Bit(saved.readAll()).split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), count);
+    for (int i : {0, 1, count / 2, count - 1})
+        QCOMPARE(lines.at(i),
+                 sendLogLine(kWhen, QStringLiteral("55 03 07 04 00 01 C9 6B %1 ").arg(i)));
 }
 
 void tst_MessageLog::savingReplacesAnExistingFile()
@@ -216,7 +272,8 @@ void tst_MessageLog::savingReplacesAnExistingFile()
         old.write(QByteArray(1000, 'o'));
     }
     MainWindow w;
-    traffic(w)->setPlainText(QStringLiteral("new"));
+    widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
+    logSend(w, QStringLiteral("01"));
 
     ModalAnswerer driver(QMessageBox::Ok, path);
     // The dialog asks before overwriting; the driver answers that box with OK.
@@ -224,7 +281,7 @@ void tst_MessageLog::savingReplacesAnExistingFile()
 
     QFile saved(path);
     QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), QByteArray("new"));
+    QCOMPARE(saved.readAll(), sendLogLine(kWhen, QStringLiteral("01")).toLocal8Bit());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("traffic.txt")});
 }
 
@@ -240,7 +297,7 @@ void tst_MessageLog::savingToAPathThatCannotBeWritten()
     }
     const QString path = blocker + QStringLiteral("/traffic.txt");
     MainWindow w;
-    traffic(w)->setPlainText(QStringLiteral("01 03"));
+    logSend(w, QStringLiteral("01 03"));
 
     ModalAnswerer driver(QMessageBox::Ok, path);
     widget<QAction>(w, "actionSave")->trigger();
@@ -257,7 +314,7 @@ void tst_MessageLog::savingToAPathThatCannotBeWritten()
 void tst_MessageLog::savingAnEmptyWindowOnlyTellsSo()
 {
     MainWindow w;
-    traffic(w)->clear();
+    widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
 
     ModalAnswerer driver(QMessageBox::Ok, QStringLiteral("/tmp/never-written.txt"));
     widget<QAction>(w, "actionSave")->trigger();
@@ -274,7 +331,7 @@ void tst_MessageLog::cancellingTheDialogWritesNothing()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     MainWindow w;
-    traffic(w)->setPlainText(QStringLiteral("01 03"));
+    logSend(w, QStringLiteral("01 03"));
     const QString oldCurrent = QDir::currentPath();
     QDir::setCurrent(dir.path()); // where the proposed relative name would land
 
@@ -334,7 +391,7 @@ void tst_MessageLog::savingWritesInPlaceWhereItMust()
     const struct stat before = fileStatus(path);
 
     MainWindow w;
-    traffic(w)->setPlainText(QStringLiteral("55 03 07 04 00 01 C9 6B"));
+    setTrafficLines(w, {QStringLiteral("55 03 07 04 00 01 C9 6B")});
     ModalAnswerer driver(QMessageBox::Ok, path);
     widget<QAction>(w, "actionSave")->trigger();
     asUser.reset();
@@ -385,7 +442,7 @@ void tst_MessageLog::savingFailuresAfterOpeningAreWriteFailures()
     }
 
     MainWindow w;
-    traffic(w)->setPlainText(QString(20000, QLatin1Char('5')));
+    setTrafficLines(w, {QString(20000, QLatin1Char('5'))});
     ModalAnswerer driver(QMessageBox::Ok, path);
     rlimit oldLimit{};
     ::getrlimit(RLIMIT_FSIZE, &oldLimit);
@@ -456,6 +513,80 @@ void tst_MessageLog::ctrlCCopiesOrCloses()
     QCOMPARE(widget<QAction>(w, "actionConnect")->isEnabled(), !copies);
     if (portIsOpen(w))
         widget<QAction>(w, "actionClose")->trigger(); // before the far end goes
+}
+
+void tst_MessageLog::recordHoldsBothWindowsInOrder()
+{
+    MainWindow w;
+    const QString file = MainWindowProbe::sessionFile(w);
+    QVERIFY(file.startsWith(QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME"))));
+    QCOMPARE(QFileInfo(file).dir().dirName(), QStringLiteral("sessions"));
+    const int before = recordLines(w).size(); // the start-up's lines
+    widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
+
+    logSend(w, QStringLiteral("55 03 08 0F 00 04 7B BE "));
+    MainWindowProbe::logResult(w, QStringLiteral("设备时间:2026-03-15 12:30:45:00"));
+    logSend(w, QStringLiteral("55 06 08 02 00 00 27 BE "));
+    MainWindowProbe::logResult(w, QStringLiteral("第一行\r\n第二行"));
+
+    QCOMPARE(recordLines(w).mid(before),
+             (QStringList{"报文\t[2024-11-07 09:29:33.045][发送]: 55 03 08 0F 00 04 7B BE ",
+                          "结果\t设备时间:2026-03-15 12:30:45:00",
+                          "报文\t[2024-11-07 09:29:33.045][发送]: 55 06 08 02 00 00 27 BE ",
+                          "结果\t第一行", "结果\t第二行"}));
+    QCOMPARE(resultLines(w), (QStringList{"设备时间:2026-03-15 12:30:45:00", "第一行", "第二行"}));
+}
+
+// Where the record cannot be written the windows and their saving work on,
+// and the engineer is told that this run goes unrecorded.
+void tst_MessageLog::recordThatCannotBeOpenedIsReported()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    const QString blocker = dir.filePath(QStringLiteral("not-a-folder"));
+    {
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    qputenv("XDG_DATA_HOME", blocker.toLocal8Bit());
+    MainWindow w;
+    qputenv("XDG_DATA_HOME", dataHome);
+
+    const QStringList results = resultLines(w);
+    QCOMPARE(results.size(), 1);
+    QVERIFY2(
+        results.first().startsWith(QStringLiteral("无法建立记录文件，本次消息不会记入文件夹 ")),
+        qPrintable(results.first()));
+    const QString path = dir.filePath(QStringLiteral("traffic.txt"));
+    widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
+    logSend(w, QStringLiteral("01 03"));
+    ModalAnswerer driver(QMessageBox::Ok, path);
+    widget<QAction>(w, "actionSave")->trigger();
+    QVERIFY(driver.boxes.isEmpty());
+    QVERIFY(QFile::exists(path));
+}
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+void tst_MessageLog::openRecordFolder()
+{
+    MainWindow w;
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    widget<QAction>(w, "actionOpenRecordFolder")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    QCOMPARE(catcher.opened.size(), 1);
+    QCOMPARE(catcher.opened.first().toLocalFile(),
+             QFileInfo(MainWindowProbe::sessionFile(w)).absolutePath());
 }
 
 QTEST_MAIN(tst_MessageLog)

@@ -19,12 +19,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaMethod>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
-#include <QTextBrowser>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
@@ -190,7 +190,7 @@ void tst_Window::objectsWithTheirClasses_data()
     // traffic window and port settings
     row("groupBox_6", "QGroupBox");
     row("gridLayout_5", "QGridLayout");
-    row("textBrowser", "QTextBrowser");
+    row("textBrowser", "QPlainTextEdit");
     row("groupBox", "QGroupBox");
     row("gridLayout_8", "QGridLayout");
     row("formLayout", "QFormLayout");
@@ -204,7 +204,7 @@ void tst_Window::objectsWithTheirClasses_data()
     // result window and general settings
     row("groupBox_5", "QGroupBox");
     row("gridLayout_6", "QGridLayout");
-    row("textBrowser_val", "QTextBrowser");
+    row("textBrowser_val", "QPlainTextEdit");
     row("frame_21", "QFrame");
     row("gridLayout_14", "QGridLayout");
     row("groupBox_7", "QGroupBox");
@@ -250,7 +250,7 @@ void tst_Window::objectsWithTheirClasses_data()
     row("label_7", "QLabel");
     // actions and bars
     for (const char *n : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
-                          "actionExit", "actionmenu_file_sub5"})
+                          "actionExit", "actionmenu_file_sub5", "actionOpenRecordFolder"})
         row(n, "QAction");
     row("mainMenubar", "QMenuBar");
     for (const char *n : {"menuFile", "menuEdit", "menuWindow", "menuHelp"})
@@ -719,6 +719,7 @@ void tst_Window::texts_data()
     row("actionRefresh", "toolTip", "刷新串口列表");
     text("actionExit", "退出(&X)");
     text("actionmenu_file_sub5", "menu_file_sub5");
+    text("actionOpenRecordFolder", "打开记录文件夹");
 
     title("menuFile", "文件(&F)");
     title("menuEdit", "编辑(&E)");
@@ -775,8 +776,8 @@ void tst_Window::otherWidgetProperties()
     QCOMPARE(tree->columnCount(), 1);
     QCOMPARE(tree->headerItem()->text(0), QStringLiteral("条目"));
 
-    QCOMPARE(widget<QTextBrowser>(w, "textBrowser")->contextMenuPolicy(), Qt::CustomContextMenu);
-    QCOMPARE(widget<QTextBrowser>(w, "textBrowser_val")->contextMenuPolicy(),
+    QCOMPARE(widget<QPlainTextEdit>(w, "textBrowser")->contextMenuPolicy(), Qt::CustomContextMenu);
+    QCOMPARE(widget<QPlainTextEdit>(w, "textBrowser_val")->contextMenuPolicy(),
              Qt::CustomContextMenu);
 
     for (const char *name : {"lcdNumberRecieve", "lcdNumberSend"}) {
@@ -803,8 +804,8 @@ void tst_Window::actionsInMenusAndToolBar()
     QCOMPARE(actionNames(bar->actions()),
              (QStringList{"menuFile", "menuEdit", "menuWindow", "menuHelp"}));
     QCOMPARE(actionNames(widget<QMenu>(w, "menuFile")->actions()),
-             (QStringList{"actionConnect", "actionClose", "actionSave", "actionRefresh",
-                          "actionExit"})); // no separators either
+             (QStringList{"actionConnect", "actionClose", "actionSave", "actionOpenRecordFolder",
+                          "actionRefresh", "actionExit"})); // no separators either
     for (const char *empty : {"menuEdit", "menuWindow", "menuHelp"})
         QVERIFY2(widget<QMenu>(w, empty)->actions().isEmpty(), empty);
 
@@ -1044,9 +1045,10 @@ void tst_Window::slotTable()
         "on_pushButton_2_clicked()",
         "reg_rd(ushort)",
         "on_pushButton_stop_clicked()",
+        "on_actionOpenRecordFolder_triggered()",
     };
-    QCOMPARE(expected.size(), 50);
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 50);
+    QCOMPARE(expected.size(), 51);
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), 51);
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod m = mo.method(mo.methodOffset() + i);
         QCOMPARE(m.methodSignature(), expected.at(i));

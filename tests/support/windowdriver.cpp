@@ -3,13 +3,25 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSerialPort>
 #include <QStatusBar>
-#include <QTextBrowser>
+#include <QTemporaryDir>
 #include <QTreeWidget>
+
+// Every window records its session in the application's data folder; a test's
+// windows record into a scratch folder of the test process instead, never into
+// the home of whoever runs the tests. It goes when the process ends.
+static void keepSessionRecordsOutOfHome()
+{
+    static QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+}
+Q_COREAPP_STARTUP_FUNCTION(keepSessionRecordsOutOfHome)
 
 ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton button, const QString &saveAs)
     : m_button(button)
@@ -101,7 +113,7 @@ bool portIsOpen(MainWindow &window)
     return port && port->isOpen();
 }
 
-static QStringList linesOf(QTextBrowser *browser)
+static QStringList linesOf(QPlainTextEdit *browser)
 {
     QStringList lines = browser->toPlainText().split(QLatin1Char('\n'));
     if (lines.size() == 1 && lines.first().isEmpty())
@@ -112,13 +124,13 @@ static QStringList linesOf(QTextBrowser *browser)
 QStringList trafficLines(MainWindow &window)
 {
     MainWindowProbe::flushLogs(window);
-    return linesOf(widget<QTextBrowser>(window, "textBrowser"));
+    return linesOf(widget<QPlainTextEdit>(window, "textBrowser"));
 }
 
 QStringList resultLines(MainWindow &window)
 {
     MainWindowProbe::flushLogs(window);
-    return linesOf(widget<QTextBrowser>(window, "textBrowser_val"));
+    return linesOf(widget<QPlainTextEdit>(window, "textBrowser_val"));
 }
 
 QString statusText(MainWindow &window)

@@ -123,4 +123,16 @@ struct MainWindowProbe
         w.m_trafficQueue.flush();
         w.m_resultQueue.flush();
     }
+    // Lines into the windows the way the device operations put them there.
+    static void logSend(MainWindow &w, const QDateTime &when, const QString &display)
+    {
+        w.appendSendLog(when, display);
+    }
+    static void appendReceiveLog(MainWindow &w, const unsigned char *bytes, int length)
+    {
+        w.appendReceiveLog(bytes, length);
+    }
+    static void logResult(MainWindow &w, const QString &line) { w.appendResult(line); }
+    static void logTraffic(MainWindow &w, const QStringList &lines) { w.appendTrafficLines(lines); }
+    static QString sessionFile(const MainWindow &w) { return w.m_session.fileName(); }
 };
