@@ -8,6 +8,8 @@
 //   bench_log [--lines N]   (default 1 000 000)
 
 #include "app/mainwindow.h"
+#include "support/testdata.h"
+#include "support/windowdriver.h"
 #include "serial/logstore.h"
 
 #include <QApplication>
@@ -21,34 +23,7 @@
 
 #include <cstdio>
 
-// The benchmark's own way into the window (the tests have theirs).
-struct MainWindowProbe
-{
-    static void logSend(MainWindow &w, const QDateTime &when, const QString &display)
-    {
-        w.appendSendLog(when, display);
-    }
-    static void logReceive(MainWindow &w, const unsigned char *bytes, int length)
-    {
-        w.appendReceiveLog(bytes, length);
-    }
-    static void flush(MainWindow &w) { w.m_trafficQueue.flush(); }
-    static LineStore &trafficLog(MainWindow &w) { return w.m_trafficLog; }
-    static QString sessionFile(MainWindow &w) { return w.m_session.fileName(); }
-};
-
 namespace {
-
-long rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 qint64 countLines(const QString &fileName)
 {
@@ -85,7 +60,7 @@ int main(int argc, char *argv[])
     w.findChild<QPushButton *>(QStringLiteral("pushButtonClearDataRecieve"))->click();
     auto *traffic = w.findChild<QPlainTextEdit *>(QStringLiteral("textBrowser"));
     QCoreApplication::processEvents();
-    const long rss0 = rssKb();
+    const long rss0 = residentMemoryKb();
     std::printf("message windows: %d send and receive lines through the window, shown, "
                 "batches as the event loop turns\n\n",
                 lines);
@@ -104,7 +79,7 @@ int main(int argc, char *argv[])
             MainWindowProbe::logSend(w, QDateTime::currentDateTime(),
                                      QStringLiteral("55 03 17 04 00 01 C8 B7 "));
         else
-            MainWindowProbe::logReceive(w, reply, int(sizeof reply));
+            MainWindowProbe::appendReceiveLog(w, reply, int(sizeof reply));
         // The event loop turns about as often as replies come in at 115200 baud.
         if (i % 200 == 199)
             QCoreApplication::processEvents();
@@ -113,22 +88,22 @@ int main(int argc, char *argv[])
             if (i + 1 == stretch)
                 firstMs = perLine;
             lastMs = perLine;
-            std::printf("%10d %14.4f %12ld\n", i + 1, perLine, rssKb());
+            std::printf("%10d %14.4f %12ld\n", i + 1, perLine, residentMemoryKb());
             std::fflush(stdout);
             t.restart();
         }
     }
-    MainWindowProbe::flush(w);
+    MainWindowProbe::flushLogs(w);
     QCoreApplication::processEvents();
     const double appendSeconds = total.nsecsElapsed() / 1e9;
-    const long rss1 = rssKb();
+    const long rss1 = residentMemoryKb();
 
     const QString saved = work.filePath(QStringLiteral("saved.txt"));
     QString error;
     t.restart();
     const bool ok = saveLines(saved, MainWindowProbe::trafficLog(w)).outcome == SaveResult::Saved;
     const double saveMs = t.nsecsElapsed() / 1e6;
-    const long rss2 = rssKb();
+    const long rss2 = residentMemoryKb();
 
     const QString record = MainWindowProbe::sessionFile(w);
     std::printf("\nappending: %.1f s in all; %.4f ms per line in the first tenth, %.4f ms in "

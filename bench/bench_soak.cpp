@@ -8,6 +8,8 @@
 //   bench_soak [--minutes N] [--interval MS] [--baud B]
 
 #include "app/mainwindow.h"
+#include "support/testdata.h"
+#include "support/windowdriver.h"
 #include "protocol/hex.h"
 #include "protocol/modbus.h"
 
@@ -28,32 +30,7 @@
 
 #include <cstdio>
 
-// The soak's own way into the window.
-struct MainWindowProbe
-{
-    static int sendCount(const MainWindow &w) { return w.sendCount; }
-    static int recvCount(const MainWindow &w) { return w.recvCount; }
-    static qint64 trafficLines(const MainWindow &w) { return w.m_trafficLog.lineCount(); }
-    static QString sessionFile(const MainWindow &w) { return w.m_session.fileName(); }
-    static void flush(MainWindow &w)
-    {
-        w.m_trafficQueue.flush();
-        w.m_resultQueue.flush();
-    }
-};
-
 namespace {
-
-long rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
 
 // Lines of the record that are send lines of the traffic window.
 qint64 sendLinesIn(const QString &fileName)
@@ -70,12 +47,6 @@ qint64 sendLinesIn(const QString &fileName)
             ++n;
     }
     return n;
-}
-
-template<class T>
-T *child(QWidget &w, const char *name)
-{
-    return w.findChild<T *>(QString::fromLatin1(name));
 }
 
 } // namespace
@@ -116,10 +87,10 @@ int main(int argc, char *argv[])
     {
         MainWindow w;
         w.show();
-        child<QComboBox>(w, "comboBoxPort")->setEditText(port);
-        auto *baudBox = child<QComboBox>(w, "comboBoxBaud");
+        widget<QComboBox>(w, "comboBoxPort")->setEditText(port);
+        auto *baudBox = widget<QComboBox>(w, "comboBoxBaud");
         baudBox->setCurrentIndex(baudBox->findText(QString::number(baud)));
-        child<QAction>(w, "actionConnect")->trigger();
+        widget<QAction>(w, "actionConnect")->trigger();
         if (!w.findChild<QSerialPort *>()->isOpen()) {
             std::printf("cannot open %s\n", qPrintable(port));
             return 1;
@@ -128,9 +99,9 @@ int main(int argc, char *argv[])
         // Line 1: read module 1's switch state, sent every intervalMs.
         unsigned char frame[8];
         const int length = make_read_frame(frame, kBusAddress, moduleRegister(1, 0x0704), 1);
-        child<QLineEdit>(w, "lineEditSend1")->setText(hexRequestText(frame, length));
-        child<QCheckBox>(w, "checkBoxSendEnable1")->setChecked(true);
-        child<QSpinBox>(w, "spinBoxInterval")->setValue(intervalMs);
+        widget<QLineEdit>(w, "lineEditSend1")->setText(hexRequestText(frame, length));
+        widget<QCheckBox>(w, "checkBoxSendEnable1")->setChecked(true);
+        widget<QSpinBox>(w, "spinBoxInterval")->setValue(intervalMs);
         const int replyBytes = 7; // 55 03 02 hi lo CRC
 
         std::printf("soak: cyclic send every %d ms at %d baud for %.1f minutes, window shown\n\n",
@@ -138,16 +109,16 @@ int main(int argc, char *argv[])
         std::printf("%8s %10s %12s %12s %12s %12s\n", "minute", "frames", "bytes in", "log lines",
                     "record MB", "memory kB");
         const auto report = [&](double minute) {
-            MainWindowProbe::flush(w);
+            MainWindowProbe::flushLogs(w);
             std::printf("%8.1f %10d %12d %12lld %12.2f %12ld\n", minute,
                         MainWindowProbe::sendCount(w) / length, MainWindowProbe::recvCount(w),
                         MainWindowProbe::trafficLines(w),
-                        QFileInfo(MainWindowProbe::sessionFile(w)).size() / 1e6, rssKb());
+                        QFileInfo(MainWindowProbe::sessionFile(w)).size() / 1e6, residentMemoryKb());
             std::fflush(stdout);
         };
         const qint64 linesAtStart = MainWindowProbe::trafficLines(w); // mac.csv's rows
         report(0);
-        child<QCheckBox>(w, "checkBoxPoll")->click();
+        widget<QCheckBox>(w, "checkBoxPoll")->click();
 
         QElapsedTimer elapsed;
         elapsed.start();
@@ -156,7 +127,7 @@ int main(int argc, char *argv[])
                          [&] { report(elapsed.elapsed() / 60000.0); });
         everyMinute.start(60000);
         QTimer::singleShot(int(minutes * 60000), [&] {
-            child<QCheckBox>(w, "checkBoxPoll")->click();
+            widget<QCheckBox>(w, "checkBoxPoll")->click();
             // The last replies come in.
             QTimer::singleShot(500, &app, &QCoreApplication::quit);
         });
@@ -179,7 +150,7 @@ int main(int argc, char *argv[])
         std::printf("rate: %.1f frames a second\n", frames / (elapsed.elapsed() / 1000.0));
         if (logged != frames || onDisk != frames)
             exitCode = 2;
-        child<QAction>(w, "actionClose")->trigger();
+        widget<QAction>(w, "actionClose")->trigger();
     }
     sim.terminate();
     sim.waitForFinished(3000);

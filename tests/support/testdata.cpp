@@ -80,3 +80,14 @@ QByteArray servicePacket(quint8 fourth, const QByteArray &info)
     const QByteArray chksum = QByteArray::number((0x10000 - sum % 0x10000) & 0xFFFF, 16);
     return '~' + body + chksum.toUpper().rightJustified(4, '0') + '\r';
 }
+
+long residentMemoryKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}

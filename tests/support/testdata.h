@@ -42,6 +42,9 @@ QByteArray iniSection(int index, const QByteArray &reg, const QByteArray &des, i
 // CRC-16/MODBUS as the Modbus-RTU standard publishes it, kept apart from the
 // program's own routine so that expected frames are checked independently.
 quint16 referenceCrc(const QByteArray &bytes);
+
+// The process's resident memory in kB (Linux), for the benchmarks; -1 elsewhere.
+long residentMemoryKb();
 // "55 06 18 05 02 40" -> "55 06 18 05 02 40 CA 8F": the frame with its CRC,
 // upper-case, as BenchRig::requestsSeen() shows frames.
 QString withCrc(const QString &hex);

@@ -135,4 +135,6 @@ struct MainWindowProbe
     static void logResult(MainWindow &w, const QString &line) { w.appendResult(line); }
     static void logTraffic(MainWindow &w, const QStringList &lines) { w.appendTrafficLines(lines); }
     static QString sessionFile(const MainWindow &w) { return w.m_session.fileName(); }
+    static LineStore &trafficLog(MainWindow &w) { return w.m_trafficLog; }
+    static qint64 trafficLines(const MainWindow &w) { return w.m_trafficLog.lineCount(); }
 };
