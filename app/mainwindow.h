@@ -6,6 +6,8 @@
 // the plain members follow, grouped the same way.
 
 #include "protocol/modbus.h"
+#include "device/journal.h"
+#include "device/values.h"
 #include "serial/messagelog.h"
 
 #include <QDateTime>
@@ -15,6 +17,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -28,6 +31,8 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 QT_END_NAMESPACE
+
+class JournalWindow;
 
 class MainWindow : public QMainWindow
 {
@@ -119,6 +124,10 @@ private slots:
     void on_pushButton_2_clicked(); // 47
     void reg_rd(ushort reg);        // 48
 
+    // ---- device/record.cpp: the provisioning record
+    void on_actionExportRecord_triggered(); // 49
+    void on_actionRecordWindow_triggered(); // 50
+
 private:
     friend struct MainWindowProbe; // tests look at the receive state through this
 
@@ -129,6 +138,7 @@ private:
     // ---- config/macwindow.cpp: the serial-number table
     bool loadMacTable();
     void lookUpSerialNumber();
+    void watchSerialNumberField();
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
 
     // ---- config/testtree.cpp: device list and tree
@@ -203,9 +213,23 @@ private:
     void reportWrite(int module, int entry, const ReplyVerdict &verdict);
 
     // ---- device/provisioning.cpp
+    // The three service commands (0x98, 0x97, 0x99), each under one operation.
+    void runServiceCommand(quint8 command);
+    void readMac();
+    void restoreFactoryDefaults();
+    void writeMac();
+    // lines: where the lines go instead of the result window (held until the
+    // record of the operation is committed).
     void serial_query(const unsigned char *data, int data_len, unsigned char *reply,
-                      int *reply_len);
-    QByteArray showServiceReply(const unsigned char *reply, int n);
+                      int *reply_len, QStringList *lines = nullptr);
+    ServiceReply showServiceReply(const unsigned char *reply, int n, QStringList *lines);
+    Journal::Start startRecord(const char *operation, const QString &mac);
+    void finishRecord(qint64 id, const char *result, const QString &detail, const QString &mac,
+                      QStringList &lines);
+    QString recordSerialNumber() const;
+
+    // ---- device/record.cpp
+    Journal &journal();
 
     // Members of the window, in their declared order.
     Ui::MainWindow *ui;
@@ -236,4 +260,8 @@ private:
     LogQueue m_trafficQueue;              // lines on their way to textBrowser
     LogQueue m_resultQueue;               // and to textBrowser_val
     QString m_macBlockEnd;              // the last address of a used-up block, once written
+    QString m_matchedSn;                // what the last lookup found ("" after a miss)
+    bool m_snLookedUp = false;          // lineEdit_sn's text has been looked up as it stands
+    std::unique_ptr<Journal> m_journal; // opened at the first service command
+    JournalWindow *m_journalWindow = nullptr;
 };

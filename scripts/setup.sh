@@ -10,10 +10,13 @@ shift || true
 
 fb_packages=(
     build-essential cmake ninja-build pkg-config
-    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5sql5
     fonts-wqy-microhei   # the window's Chinese texts
     mbpoll               # an independent Modbus master for the interoperability test
     libmodbus-dev        # the reference master of the benchmark
+    libqt5sql5-sqlite    # the provisioning record on this bench
+    libqt5sql5-psql      # the provisioning record shared by a line of benches
+    postgresql           # a private server for the shared-record tests
 )
 
 # shellcheck source=/dev/null

@@ -13,7 +13,6 @@
 
 namespace {
 
-
 constexpr quint8 kIllegalFunction = 0x01;
 constexpr quint8 kIllegalDataAddress = 0x02;
 constexpr quint8 kIllegalDataValue = 0x03;
@@ -480,7 +479,8 @@ QByteArray PduUnit::handleService(const QByteArray &frame)
     case kCmdWriteMac:
         if (infoBytes != kMacBytes)
             return reply(kReturnFormat);
-        m_mac = info;
+        if (!forgetMacWrites)
+            m_mac = info;
         return reply(kReturnNormal);
     case kCmdFactoryDefaults:
         if (infoBytes != 0)
