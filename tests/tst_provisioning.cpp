@@ -8,6 +8,7 @@
 #include "tools/pty.h"
 
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QtTest>
 
 namespace {
@@ -109,6 +110,7 @@ private slots:
     void noRecordNoWrite();
     void lookupLeavesNoWrongAddress_data();
     void lookupLeavesNoWrongAddress();
+    void recordWindowFindsTheUnit();
 };
 
 void tst_Provisioning::referencePacketMatchesPublishedValues()
@@ -533,6 +535,30 @@ void tst_Provisioning::lookupLeavesNoWrongAddress()
     fresh.click("pushButton_wrmac");
     QVERIFY(fresh.requestsSeen().isEmpty());
     QCOMPARE(fresh.unit().mac(), PduUnit::factoryMac());
+}
+
+// "Which unit got this address?" answered in the record window.
+void tst_Provisioning::recordWindowFindsTheUnit()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    lookUp(rig, QStringLiteral("PDU2411A0001"));
+    rig.click("pushButton_wrmac");
+    lookUp(rig, QStringLiteral("PDU2411A0002"));
+    rig.click("pushButton_wrmac");
+    widget<QAction>(rig.window(), "actionRecordWindow")->trigger();
+    auto *table = rig.window().findChild<QTableWidget *>(QStringLiteral("tableWidget_record"));
+    QVERIFY(table && table->isVisible());
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("PDU2411A0002")); // newest first
+
+    auto *filter = rig.window().findChild<QLineEdit *>(QStringLiteral("lineEdit_recordFilter"));
+    filter->setText(QStringLiteral("90:00:10"));
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("PDU2411A0001"));
+    filter->setText(QStringLiteral("pdu2411a0002"));
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 5)->text(), QStringLiteral("00:39:28:90:00:11"));
 }
 
 QTEST_MAIN(tst_Provisioning)
