@@ -26,7 +26,6 @@ JournalWindow::JournalWindow(Journal *journal, QWidget *parent)
 
     m_filter->setObjectName(QStringLiteral("lineEdit_recordFilter"));
     m_filter->setPlaceholderText(QStringLiteral("按SN或MAC地址筛选"));
-    m_filter->setClearButtonEnabled(true);
     auto *reload = new QPushButton(QStringLiteral("刷新"), this);
     reload->setObjectName(QStringLiteral("pushButton_recordRefresh"));
     auto *top = new QHBoxLayout;
