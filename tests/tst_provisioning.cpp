@@ -7,8 +7,11 @@
 #include "support/windowdriver.h"
 #include "tools/pty.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QTableWidget>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -111,6 +114,7 @@ private slots:
     void lookupLeavesNoWrongAddress_data();
     void lookupLeavesNoWrongAddress();
     void recordWindowFindsTheUnit();
+    void exportRecord();
 };
 
 void tst_Provisioning::referencePacketMatchesPublishedValues()
@@ -559,6 +563,44 @@ void tst_Provisioning::recordWindowFindsTheUnit()
     filter->setText(QStringLiteral("pdu2411a0002"));
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(table->item(0, 5)->text(), QStringLiteral("00:39:28:90:00:11"));
+}
+
+// 文件 → 导出记录…: the file chosen in the dialog gets the record as CSV.
+void tst_Provisioning::exportRecord()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    lookUp(rig, QStringLiteral("PDU2411A0001"));
+    rig.click("pushButton_wrmac");
+    rig.click("pushButton_rdmac");
+    const QString target = QDir::current().filePath(QStringLiteral("导出.csv"));
+
+    // The dialog runs its own event loop; a timer answers it there.
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        answer.stop();
+        // Typed into the name field, as the engineer would.
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(target);
+        static_cast<QDialog *>(dialog)->accept(); // public in QDialog
+    });
+    answer.start();
+    widget<QAction>(rig.window(), "actionExportRecord")->trigger();
+
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(csv.mid(3)).trimmed().split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 3); // header, the read, the write
+    QVERIFY2(lines.at(1).contains(QStringLiteral(",PDU2411A0001,读MAC,00:39:28:90:00:10,成功,")),
+             qPrintable(lines.at(1)));
+    QVERIFY2(lines.at(2).contains(
+                 QStringLiteral(",PDU2411A0001,写MAC,00:39:28:90:00:10,已写入，读回一致,")),
+             qPrintable(lines.at(2)));
 }
 
 QTEST_MAIN(tst_Provisioning)
