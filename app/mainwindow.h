@@ -5,9 +5,9 @@
 // is their place below), each run under a banner naming the file that holds it;
 // the plain members follow, grouped the same way.
 
-#include "protocol/modbus.h"
 #include "device/journal.h"
 #include "device/values.h"
+#include "protocol/modbus.h"
 #include "serial/messagelog.h"
 
 #include <QDateTime>
@@ -263,5 +263,6 @@ private:
     QString m_matchedSn;                // what the last lookup found ("" after a miss)
     bool m_snLookedUp = false;          // lineEdit_sn's text has been looked up as it stands
     std::unique_ptr<Journal> m_journal; // opened at the first service command
+    // The "记录" window, made when first asked for.
     JournalWindow *m_journalWindow = nullptr;
 };
