@@ -72,6 +72,7 @@ void MainWindow::InitWindow()
 {
     macCount = 0;
     loadMacTable(); // a missing table is reported; the rest of the set-up goes on
+    watchSerialNumberField();
     RefreshPortList();
 
     ui->comboBoxBaud->addItems({"9600", "14400", "19200", "28800", "38400", "56000", "57600",

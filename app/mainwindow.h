@@ -11,7 +11,9 @@
 // functions over Qt Core that a test calls without a window; the simulated
 // unit is a third library (feederbench_sim) that the shipped program never links.
 
+#include "device/journal.h"
 #include "device/runreport.h"
+#include "device/values.h"
 #include "protocol/reply.h"
 #include "serial/messagelog.h"
 
@@ -23,6 +25,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 QT_BEGIN_NAMESPACE
 namespace Ui {
@@ -37,6 +40,8 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 QT_END_NAMESPACE
+
+class JournalWindow;
 
 class MainWindow : public QMainWindow
 {
@@ -134,6 +139,10 @@ private slots:
     // ---- serial/messagelog.cpp: the session records
     void on_actionOpenRecordFolder_triggered(); // 50
 
+    // ---- device/record.cpp: the provisioning record
+    void on_actionExportRecord_triggered(); // 51
+    void on_actionRecordWindow_triggered(); // 52
+
 protected:
     // ---- app/mainwindow.cpp: a running operation ends with the window
     void closeEvent(QCloseEvent *event) override;
@@ -148,6 +157,7 @@ private:
     // ---- config/macwindow.cpp: the serial-number table
     bool loadMacTable();
     void lookUpSerialNumber();
+    void watchSerialNumberField();
 
     // ---- config/testtree.cpp: device list and tree
     void build_test_tree();
@@ -251,9 +261,23 @@ private:
     void writeClock();
 
     // ---- device/provisioning.cpp
+    // The three service commands (0x98, 0x97, 0x99), each under one operation.
+    void runServiceCommand(quint8 command);
+    void readMac();
+    void restoreFactoryDefaults();
+    void writeMac();
+    // lines: where the lines go instead of the result window (held until the
+    // record of the operation is committed).
     void serial_query(const unsigned char *data, int data_len, unsigned char *reply,
-                      int *reply_len);
-    QByteArray showServiceReply(const unsigned char *reply, int n);
+                      int *reply_len, QStringList *lines = nullptr);
+    ServiceReply showServiceReply(const unsigned char *reply, int n, QStringList *lines);
+    Journal::Start startRecord(const char *operation, const QString &mac);
+    void finishRecord(qint64 id, const char *result, const QString &detail, const QString &mac,
+                      QStringList &lines);
+    QString recordSerialNumber() const;
+
+    // ---- device/record.cpp
+    Journal &journal();
 
     // Members of the window, in their declared order.
     Ui::MainWindow *ui;
@@ -294,4 +318,9 @@ private:
     LogQueue m_trafficQueue;            // lines on their way to textBrowser
     LogQueue m_resultQueue;             // and to textBrowser_val
     QString m_macBlockEnd;              // the last address of a used-up block, once written
+    QString m_matchedSn;                // what the last lookup found ("" after a miss)
+    bool m_snLookedUp = false;          // lineEdit_sn's text has been looked up as it stands
+    std::unique_ptr<Journal> m_journal; // opened at the first service command
+    // The "记录" window, made when first asked for.
+    JournalWindow *m_journalWindow = nullptr;
 };

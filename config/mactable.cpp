@@ -6,12 +6,22 @@
 
 namespace {
 
-// A serial number is a few dozen characters and an address exactly 17
+// A serial number is a few dozen characters and an address 17
 // (XX:XX:XX:XX:XX:XX). Every row is shown in the traffic window and a found
 // address in the result window: a field of a megabyte, from a file cut or
-// joined wrongly, would hold the window for minutes while the line is laid out.
+// joined wrongly, would hold the window for minutes while the line is laid
+// out. The caps only keep such fields out; whether an address is usable is
+// judged when it is looked up.
 constexpr int kMaxSerialNumberLength = 64;
-constexpr int kMaxMacLength = 17;
+constexpr int kMaxMacLength = 64;
+
+int lengthWithoutTrailingBlanks(const QStringRef &text)
+{
+    int n = text.size();
+    while (n > 0 && text.at(n - 1).isSpace())
+        --n;
+    return n;
+}
 
 } // namespace
 
@@ -22,7 +32,11 @@ MacTable readMacTable(QIODevice &device)
     QTextStream stream(&device);
     int lineNumber = 0;
     while (!stream.atEnd()) {
-        const QString text = stream.readLine();
+        QString text = stream.readLine();
+        // A stray CR before the line end is part of the line end, not an
+        // empty line of an old Mac file.
+        if (text.endsWith(QLatin1Char('\r')))
+            text.chop(1);
         // The stream ends lines at LF and CR LF only; a file from an old Mac
         // tool ends them with a lone CR, which must not glue rows together.
         const QVector<QStringRef> lines = text.splitRef(QLatin1Char('\r'));
@@ -43,7 +57,8 @@ MacTable readMacTable(QIODevice &device)
                                    .arg(kMaxSerialNumberLength);
                 continue;
             }
-            if (macEnd - firstComma - 1 > kMaxMacLength) {
+            if (lengthWithoutTrailingBlanks(line.mid(firstComma + 1, macEnd - firstComma - 1))
+                > kMaxMacLength) {
                 table.lines << QStringLiteral("mac.csv第%1行的MAC地址超过%2个字符，未载入")
                                    .arg(lineNumber)
                                    .arg(kMaxMacLength);
@@ -58,6 +73,14 @@ MacTable readMacTable(QIODevice &device)
         }
     }
     return table;
+}
+
+bool sameMacText(const QString &a, const QString &b)
+{
+    auto cut = [](const QString &text) {
+        return text.leftRef(lengthWithoutTrailingBlanks(QStringRef(&text)));
+    };
+    return cut(a).compare(cut(b), Qt::CaseInsensitive) == 0;
 }
 
 int findSerialNumber(const QStringList &snList, const QString &sn)

@@ -1,11 +1,12 @@
-// MAC address read and write, and factory defaults, by service packets.
+// MAC address read and write, and factory defaults, by service packets; each
+// on the provisioning record before its result is shown.
 
 #include "app/mainwindow.h"
-#include "ui_mainwindow.h"
-
+#include "device/journal.h"
 #include "device/values.h"
 #include "protocol/hex.h"
 #include "protocol/packet.h"
+#include "ui_mainwindow.h"
 
 #include <cstring>
 
@@ -19,42 +20,105 @@ constexpr int kReturnCodeIndex = 4;
 constexpr int kMacStep = 1;
 constexpr int kMacBytes = 6;
 
+// What the record keeps of a reply that was not sound.
+const char *resultOf(ServiceReply::Status status)
+{
+    switch (status) {
+    case ServiceReply::NoReply:
+        return kResultNoReply;
+    case ServiceReply::DeviceError:
+        return kResultDeviceError;
+    case ServiceReply::Ok:
+        return kResultOk;
+    case ServiceReply::NoPacket:
+    case ServiceReply::BadChecksum:
+    case ServiceReply::Incomplete:
+        break;
+    }
+    return kResultBadReply;
+}
+
+// The address bytes as the read field and the read-back line show them.
+QString lowerMacText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(':'));
+}
+
 } // namespace
 
 void MainWindow::on_pushButton_rdmac_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    // Emptied first: whatever the last unit answered must not pass for this one's.
-    ui->lineEdit_rdmac->clear();
-    get_dz_wr_pak(kCmdReadMac, nullptr, 0);
-    appendResult(QStringLiteral("---------读取mac-------------"));
-    unsigned char reply[kReplySize];
-    int n = 0;
-    serial_query(send_buf, send_len, reply, &n);
-    const QByteArray mac = showServiceReply(reply, n);
-    ui->lineEdit_rdmac->setText(QString::fromLatin1(mac.toHex()));
+    runServiceCommand(kCmdReadMac);
 }
 
 void MainWindow::on_pushButton_deffac_clicked()
 {
-    const Operation operation(this);
-    if (!operation)
-        return;
-    get_dz_wr_pak(kCmdFactoryDefaults, nullptr, 0);
-    appendResult(QStringLiteral("---------恢复出厂默认-------------"));
-    unsigned char reply[kReplySize];
-    int n = 0;
-    serial_query(send_buf, send_len, reply, &n);
-    showServiceReply(reply, n);
+    runServiceCommand(kCmdFactoryDefaults);
 }
 
 void MainWindow::on_pushButton_wrmac_clicked()
 {
+    runServiceCommand(kCmdWriteMac);
+}
+
+void MainWindow::runServiceCommand(quint8 command)
+{
     const Operation operation(this);
     if (!operation)
         return;
+    switch (command) {
+    case kCmdReadMac:
+        readMac();
+        break;
+    case kCmdFactoryDefaults:
+        restoreFactoryDefaults();
+        break;
+    case kCmdWriteMac:
+        writeMac();
+        break;
+    }
+}
+
+void MainWindow::readMac()
+{
+    // Emptied first: whatever the last unit answered must not pass for this one's.
+    ui->lineEdit_rdmac->clear();
+    appendResult(QStringLiteral("---------读取mac-------------"));
+    const Journal::Start start = startRecord(kOpReadMac, QString());
+    if (!start.id)
+        return;
+    get_dz_wr_pak(kCmdReadMac, nullptr, 0);
+    unsigned char reply[kReplySize];
+    int n = 0;
+    QStringList lines;
+    serial_query(send_buf, send_len, reply, &n, &lines);
+    const ServiceReply answer = showServiceReply(reply, n, &lines);
+    const bool gotMac = answer.status == ServiceReply::Ok && answer.info.size() == kMacBytes;
+    const QString mac
+        = gotMac ? macText(reinterpret_cast<const unsigned char *>(answer.info.constData()))
+                 : QString();
+    finishRecord(start.id, resultOf(answer.status), lines.value(lines.size() - 1), mac, lines);
+    ui->lineEdit_rdmac->setText(QString::fromLatin1(answer.info.toHex()));
+}
+
+void MainWindow::restoreFactoryDefaults()
+{
+    appendResult(QStringLiteral("---------恢复出厂默认-------------"));
+    const Journal::Start start = startRecord(kOpFactoryReset, QString());
+    if (!start.id)
+        return;
+    get_dz_wr_pak(kCmdFactoryDefaults, nullptr, 0);
+    unsigned char reply[kReplySize];
+    int n = 0;
+    QStringList lines;
+    serial_query(send_buf, send_len, reply, &n, &lines);
+    const ServiceReply answer = showServiceReply(reply, n, &lines);
+    finishRecord(start.id, resultOf(answer.status), lines.value(lines.size() - 1), QString(),
+                 lines);
+}
+
+void MainWindow::writeMac()
+{
     appendResult(QStringLiteral("---------设置mac-------------"));
     const QString typed = ui->lineEdit_wrmac->text();
     appendResult(QStringLiteral("设置mac=") + macGroups(typed).join(QLatin1Char(':')));
@@ -69,9 +133,16 @@ void MainWindow::on_pushButton_wrmac_clicked()
     // second press must not give that address to another unit.
     const QString address = step.nextGroups.join(QString());
     if (step.blockUsedUp && address.compare(m_macBlockEnd, Qt::CaseInsensitive) == 0) {
-        appendResult(QStringLiteral("本段MAC地址已用完，该地址已写入过，请输入新的MAC地址，未发送"));
+        appendResult(
+            QStringLiteral("本段MAC地址已用完，该地址已写入过，请输入新的MAC地址，未发送"));
         return;
     }
+    // The record claims the address for this unit before anything is sent:
+    // an address that another unit may hold is never sent again.
+    const Journal::Start start = startRecord(kOpWriteMac, macText(step.bytes));
+    if (!start.id || start.taken)
+        return;
+
     m_macBlockEnd = step.blockUsedUp ? address : QString();
     if (step.blockUsedUp)
         appendResult(QStringLiteral("本段MAC地址已用完，请输入新的MAC地址"));
@@ -85,55 +156,120 @@ void MainWindow::on_pushButton_wrmac_clicked()
     get_dz_wr_pak(kCmdWriteMac, step.bytes, kMacBytes);
     unsigned char reply[kReplySize];
     int n = 0;
-    serial_query(send_buf, send_len, reply, &n);
-    showServiceReply(reply, n);
+    QStringList lines;
+    serial_query(send_buf, send_len, reply, &n, &lines);
+    const ServiceReply answer = showServiceReply(reply, n, &lines);
+    if (answer.status != ServiceReply::Ok) {
+        finishRecord(start.id, resultOf(answer.status), lines.value(lines.size() - 1), QString(),
+                     lines);
+        return;
+    }
+    // An answer only says the packet arrived; the unit's own reading of its
+    // address is what proves the write.
+    get_dz_wr_pak(kCmdReadMac, nullptr, 0);
+    n = 0;
+    serial_query(send_buf, send_len, reply, &n, &lines);
+    const ServiceReply readBack = showServiceReply(reply, n, &lines);
+    const QByteArray sent(reinterpret_cast<const char *>(step.bytes), kMacBytes);
+    if (readBack.status == ServiceReply::Ok && readBack.info == sent) {
+        lines << QStringLiteral("MAC读回校验通过");
+        finishRecord(start.id, kResultVerified, lines.last(), QString(), lines);
+        return;
+    }
+    const QString seen = readBack.status == ServiceReply::Ok ? lowerMacText(readBack.info)
+                                                             : QStringLiteral("无应答");
+    lines << QStringLiteral("MAC读回校验失败：读回 %1").arg(seen);
+    finishRecord(start.id, kResultReadBackFailed, lines.last(), QString(), lines);
+}
+
+Journal::Start MainWindow::startRecord(const char *operation, const QString &mac)
+{
+    Journal &record = journal();
+    const Journal::Start start
+        = record.begin(QLatin1String(operation), m_clock().toMSecsSinceEpoch(),
+                       serialPort->portName(), recordSerialNumber(), mac);
+    if (!start.error.isEmpty())
+        appendResult(start.error + QStringLiteral("；没有记录就不操作设备，未发送"));
+    else if (start.taken)
+        appendResult(macTakenText(mac, start.takenMs, start.takenSn));
+    return start;
+}
+
+void MainWindow::finishRecord(qint64 id, const char *result, const QString &detail,
+                              const QString &mac, QStringList &lines)
+{
+    QString error;
+    if (!journal().finish(id, QLatin1String(result), detail, mac, &error))
+        lines << error + QStringLiteral("；记录中此次操作的结果未知");
+    for (const QString &line : lines)
+        appendResult(line);
+}
+
+QString MainWindow::recordSerialNumber() const
+{
+    // The serial number counts only while the field still holds what the
+    // last lookup found: a number typed but not found is not a unit's.
+    return ui->lineEdit_sn->text() == m_matchedSn ? m_matchedSn : QString();
 }
 
 void MainWindow::serial_query(const unsigned char *data, int data_len, unsigned char *reply,
-                              int *reply_len)
+                              int *reply_len, QStringList *lines)
 {
     exchangeRequest(data, data_len, ReplyKind::service());
+    const auto say = [this, lines](const QString &line) {
+        if (lines)
+            *lines << line;
+        else
+            appendResult(line);
+    };
     if (recvLen <= 5) {
-        appendResult(QStringLiteral("serial_query失败"));
+        say(QStringLiteral("serial_query失败"));
         return;
     }
     *reply_len = recvLen;
     std::memcpy(reply, recvBuf, size_t(recvLen));
-    appendResult(QStringLiteral("serial_query成功"));
+    say(QStringLiteral("serial_query成功"));
 }
 
-// Shows the reply's INFO bytes and returns them when the reply can be
-// trusted: a whole packet, its checksum right, and a zero return code.
-// Anything else is said in the result window and returns nothing.
-QByteArray MainWindow::showServiceReply(const unsigned char *reply, int n)
+// Shows the reply's INFO bytes and judges them: only a whole packet, its
+// checksum right, and a zero return code can be trusted. Anything else is said
+// in lines.
+ServiceReply MainWindow::showServiceReply(const unsigned char *reply, int n, QStringList *lines)
 {
+    ServiceReply answer;
     if (n <= 5)
-        return {}; // serial_query has said so
+        return answer; // serial_query has said so
     unsigned char parsed[kParsedSize];
     int m = 0;
     const bool checksumOk = packet_parse(reply, n, parsed, kParsedSize, &m) == 1;
     if (m <= 0) {
-        appendResult(QStringLiteral("应答中没有服务报文"));
-        return {};
+        *lines << QStringLiteral("应答中没有服务报文");
+        answer.status = ServiceReply::NoPacket;
+        return answer;
     }
     QByteArray info;
     if (m > kParsedFrame)
         info = QByteArray(reinterpret_cast<const char *>(parsed + kParsedHeader), m - kParsedFrame);
-    appendResult(
-        QStringLiteral("收到报文：")
-        + hexReplyText(reinterpret_cast<const unsigned char *>(info.constData()), info.size()));
+    *lines << QStringLiteral("收到报文：")
+                  + hexReplyText(reinterpret_cast<const unsigned char *>(info.constData()),
+                                 info.size());
     if (!checksumOk) {
-        appendResult(QStringLiteral("应答报文校验和错误，结果无效"));
-        return {};
+        *lines << QStringLiteral("应答报文校验和错误，结果无效");
+        answer.status = ServiceReply::BadChecksum;
+        return answer;
     }
     if (m < kParsedFrame) {
-        appendResult(QStringLiteral("应答报文不完整，结果无效"));
-        return {};
+        *lines << QStringLiteral("应答报文不完整，结果无效");
+        answer.status = ServiceReply::Incomplete;
+        return answer;
     }
-    const quint8 returnCode = parsed[kReturnCodeIndex];
-    if (returnCode != 0) {
-        appendResult(QStringLiteral("设备返回错误：") + returnCodeText(returnCode));
-        return {};
+    answer.returnCode = parsed[kReturnCodeIndex];
+    if (answer.returnCode != 0) {
+        *lines << QStringLiteral("设备返回错误：") + returnCodeText(answer.returnCode);
+        answer.status = ServiceReply::DeviceError;
+        return answer;
     }
-    return info;
+    answer.status = ServiceReply::Ok;
+    answer.info = info;
+    return answer;
 }

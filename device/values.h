@@ -3,6 +3,7 @@
 // What the engineer types, turned into register values; and the MAC address
 // arithmetic of provisioning. Each refuses what it cannot write truthfully.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -35,6 +36,15 @@ struct MacStep
 };
 
 MacStep macAdvance(const QString &text, int step = 1);
+
+// A service reply as judged: only Ok carries INFO that can be trusted.
+struct ServiceReply
+{
+    enum Status { NoReply, NoPacket, BadChecksum, Incomplete, DeviceError, Ok };
+    Status status = NoReply;
+    quint8 returnCode = 0;
+    QByteArray info;
+};
 
 // The computer's time as the clock block carries it.
 struct ClockFields

@@ -57,16 +57,15 @@ private slots:
         QTest::addColumn<QStringList>("lines");
 
         QTest::newRow("LF rows numbered from 1")
-            << QByteArray("A1,00:39:28:90:00:10\nA2,00:39:28:90:00:11\n")
-            << QStringList{"A1", "A2"} << QStringList{"00:39:28:90:00:10", "00:39:28:90:00:11"}
+            << QByteArray("A1,00:39:28:90:00:10\nA2,00:39:28:90:00:11\n") << QStringList{"A1", "A2"}
+            << QStringList{"00:39:28:90:00:10", "00:39:28:90:00:11"}
             << QStringList{"1=>A1[00:39:28:90:00:10]", "2=>A2[00:39:28:90:00:11]"};
         QTest::newRow("CR LF line ends, last line without an end")
             << QByteArray("A1,m1\r\nA2,m2") << QStringList{"A1", "A2"} << QStringList{"m1", "m2"}
             << QStringList{"1=>A1[m1]", "2=>A2[m2]"};
         QTest::newRow("CR-only line ends keep rows apart")
             << QByteArray("A1,m1\rA2,m2\rA3,m3\r") << QStringList{"A1", "A2", "A3"}
-            << QStringList{"m1", "m2", "m3"}
-            << QStringList{"1=>A1[m1]", "2=>A2[m2]", "3=>A3[m3]"};
+            << QStringList{"m1", "m2", "m3"} << QStringList{"1=>A1[m1]", "2=>A2[m2]", "3=>A3[m3]"};
         QTest::newRow("header line is an ordinary row")
             << QByteArray("SN,MAC\nA1,m1\n") << QStringList{"SN", "A1"} << QStringList{"MAC", "m1"}
             << QStringList{"1=>SN[MAC]", "2=>A1[m1]"};
@@ -75,18 +74,30 @@ private slots:
             << QStringList{"A1", "", "A3", " A4 "} << QStringList{"m1", "m2", "", " m4 "}
             << QStringList{"1=>A1[m1]", "2=>[m2]", "3=>A3[]", "4=> A4 [ m4 ]"};
         QTest::newRow("lines without a comma reported with their line numbers")
-            << QByteArray("A1,m1\n\nlonely\nA2,m2\n")
-            << QStringList{"A1", "A2"} << QStringList{"m1", "m2"}
+            << QByteArray("A1,m1\n\nlonely\nA2,m2\n") << QStringList{"A1", "A2"}
+            << QStringList{"m1", "m2"}
             << QStringList{"1=>A1[m1]", "mac.csv第2行没有用逗号分开的SN和MAC，未载入",
                            "mac.csv第3行没有用逗号分开的SN和MAC，未载入", "2=>A2[m2]"};
         QTest::newRow("byte-order mark not part of the first serial number")
-            << QByteArray("\xEF\xBB\xBF" "A1,m1\n") << QStringList{"A1"} << QStringList{"m1"}
-            << QStringList{"1=>A1[m1]"};
+            << QByteArray("\xEF\xBB\xBF"
+                          "A1,m1\n")
+            << QStringList{"A1"} << QStringList{"m1"} << QStringList{"1=>A1[m1]"};
         QTest::newRow("placeholders in a field stay as written")
             << QByteArray("%2%3,%1\n") << QStringList{"%2%3"} << QStringList{"%1"}
             << QStringList{"1=>%2%3[%1]"};
-        QTest::newRow("empty file") << QByteArray() << QStringList{} << QStringList{}
-                                    << QStringList{};
+        QTest::newRow("empty file")
+            << QByteArray() << QStringList{} << QStringList{} << QStringList{};
+        QTest::newRow("trailing blank or tab after a 17-character address: loaded")
+            << QByteArray("A1,00:39:28:90:00:10 \nA2,00:39:28:90:00:11\t\n")
+            << QStringList{"A1", "A2"} << QStringList{"00:39:28:90:00:10 ", "00:39:28:90:00:11\t"}
+            << QStringList{"1=>A1[00:39:28:90:00:10 ]", "2=>A2[00:39:28:90:00:11\t]"};
+        QTest::newRow("stray CR before the line end: no false warning, numbers kept")
+            << QByteArray("A1,m1\r\r\nA2,m2\r\r\nbroken\r\r\n") << QStringList{"A1", "A2"}
+            << QStringList{"m1", "m2"}
+            << QStringList{"1=>A1[m1]", "2=>A2[m2]", "mac.csv第3行没有用逗号分开的SN和MAC，未载入"};
+        QTest::newRow("an address of 65 characters is still refused")
+            << QByteArray("A1," + QByteArray(65, 'x') + "\n") << QStringList{} << QStringList{}
+            << QStringList{"mac.csv第1行的MAC地址超过64个字符，未载入"};
     }
 
     void readRows()
@@ -174,7 +185,7 @@ private slots:
         auto *sn = widget<QLineEdit>(w, "lineEdit_sn");
         sn->setText(QStringLiteral("PDU01"));
         emit sn->editingFinished();
-        QCOMPARE(resultLines(w), QStringList{QStringLiteral("sn=PDU01 not find!!!")});
+        QCOMPARE(resultLines(w).value(0), QStringLiteral("sn=PDU01 not find!!!"));
     }
 
     void lookup_data()
@@ -183,40 +194,50 @@ private slots:
         QTest::addColumn<QStringList>("results");
         QTest::addColumn<QString>("mac");
 
-        // Enter raises returnPressed and editingFinished: the lookup runs twice.
+        const QString emptied = QStringLiteral("mac.csv中没有该SN，已清空待写MAC地址");
+        // Enter raises returnPressed and editingFinished: one lookup, one block of lines.
         QTest::newRow("first row: index 0")
-            << "PDU01"
-            << QStringList{"idx=0 sn=PDU01=>[00:39:28:90:00:10]",
-                           "idx=0 sn=PDU01=>[00:39:28:90:00:10]"}
-            << "00:39:28:90:00:10";
+            << "PDU01" << QStringList{"idx=0 sn=PDU01=>[00:39:28:90:00:10]"} << "00:39:28:90:00:10";
         QTest::newRow("duplicate serial number: first row wins")
-            << "PDU02"
-            << QStringList{"idx=1 sn=PDU02=>[00:39:28:90:00:11]",
-                           "idx=1 sn=PDU02=>[00:39:28:90:00:11]"}
-            << "00:39:28:90:00:11";
-        QTest::newRow("trailing space: not found, MAC field unchanged")
-            << "PDU01 " << QStringList{"sn=PDU01  not find!!!", "sn=PDU01  not find!!!"}
-            << "00:39:28:90:00:00";
+            << "PDU02" << QStringList{"idx=1 sn=PDU02=>[00:39:28:90:00:11]"} << "00:39:28:90:00:11";
+        QTest::newRow("address with a trailing tab: taken without it")
+            << "PDU04" << QStringList{"idx=3 sn=PDU04=>[00:39:28:90:00:12\t]"}
+            << "00:39:28:90:00:12";
+        // A miss empties the address field: it must not offer another unit's address.
+        QTest::newRow("trailing space: not found, MAC field emptied")
+            << "PDU01 " << QStringList{"sn=PDU01  not find!!!", emptied} << "";
         QTest::newRow("other letter case: not found")
-            << "pdu01" << QStringList{"sn=pdu01 not find!!!", "sn=pdu01 not find!!!"}
-            << "00:39:28:90:00:00";
+            << "pdu01" << QStringList{"sn=pdu01 not find!!!", emptied} << "";
         // A scanned serial number is text, never markup in the result window.
         QTest::newRow("markup-like serial number shown as typed")
-            << "<b>x&amp;" << QStringList{"sn=<b>x&amp; not find!!!", "sn=<b>x&amp; not find!!!"}
-            << "00:39:28:90:00:00";
+            << "<b>x&amp;" << QStringList{"sn=<b>x&amp; not find!!!", emptied} << "";
     }
 
     void lookup()
     {
         QFETCH(QString, typed);
-        writeFile(QStringLiteral("mac.csv"), "PDU01,00:39:28:90:00:10\nPDU02,00:39:28:90:00:11\n"
-                                             "PDU02,00:39:28:90:00:99\n");
+        writeFile(QStringLiteral("mac.csv"),
+                  "PDU01,00:39:28:90:00:10\nPDU02,00:39:28:90:00:11\n"
+                  "PDU02,00:39:28:90:00:99\nPDU04,00:39:28:90:00:12\t\n");
         MainWindow w;
         auto *sn = widget<QLineEdit>(w, "lineEdit_sn");
         sn->setText(typed);
         QTest::keyClick(sn, Qt::Key_Return);
+        emit sn->editingFinished(); // leaving the field with the text unchanged
         QTEST(resultLines(w), "results");
-        QTEST(widget<QLineEdit>(w, "lineEdit_wrmac")->text(), "mac");
+        QFETCH(QString, mac);
+        QFETCH(QStringList, results);
+        auto *address = widget<QLineEdit>(w, "lineEdit_wrmac");
+        if (mac.isEmpty())
+            QVERIFY2(!address->hasAcceptableInput(), qPrintable(address->text()));
+        else
+            QCOMPARE(address->text(), mac);
+
+        // The same text typed again is a new lookup.
+        sn->clear();
+        sn->setText(typed);
+        QTest::keyClick(sn, Qt::Key_Return);
+        QCOMPARE(resultLines(w).size(), 2 * results.size());
     }
 
     // Text from the file is not taken for markup in the traffic window.

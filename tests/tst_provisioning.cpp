@@ -1,12 +1,17 @@
 // MAC read and write and factory defaults over the service packets: against
 // the simulated unit, and against hand-made replies on a bare line for the
 // replies a sound unit never gives.
+#include "device/journal.h"
 #include "support/testdata.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 #include "tools/pty.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QTableWidget>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -62,6 +67,26 @@ QString readMacDigits(BenchRig &rig)
     return field(rig, "lineEdit_rdmac")->text().remove(QLatin1Char(':'));
 }
 
+// The record the window keeps, opened apart from it.
+QVector<JournalRow> recordRows()
+{
+    JournalOptions options;
+    options.path = JournalOptions::defaultSqlitePath();
+    Journal journal(options);
+    QString error;
+    const QVector<JournalRow> rows = journal.rows(QString(), &error);
+    if (!error.isEmpty())
+        qWarning("%s", qPrintable(error));
+    return rows;
+}
+
+void lookUp(BenchRig &rig, const QString &sn)
+{
+    QLineEdit *edit = field(rig, "lineEdit_sn");
+    edit->setText(sn);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
 } // namespace
 
 class tst_Provisioning : public QObject
@@ -81,6 +106,15 @@ private slots:
     void writeMacAdvancesWithoutReply();
     void consecutiveUnitsGetConsecutiveAddresses();
     void factoryDefaults();
+    void readBackDisagrees();
+    void everyCommandOnRecord();
+    void addressKeptToOneUnit_data();
+    void addressKeptToOneUnit();
+    void noRecordNoWrite();
+    void lookupLeavesNoWrongAddress_data();
+    void lookupLeavesNoWrongAddress();
+    void recordWindowFindsTheUnit();
+    void exportRecord();
 };
 
 void tst_Provisioning::referencePacketMatchesPublishedValues()
@@ -211,12 +245,15 @@ void tst_Provisioning::writeMac()
     rig.click("pushButton_wrmac");
 
     const QByteArray address = QByteArray::fromHex(sent);
-    QCOMPARE(rig.requestsSeen(), QStringList{asSeen(servicePacket(0x99, address))});
+    QCOMPARE(rig.requestsSeen(),
+             (QStringList{asSeen(servicePacket(0x99, address)), asSeen(servicePacket(0x98))}));
     QCOMPARE(rig.unit().mac(), address);
     QCOMPARE(field(rig, "lineEdit_wrmac")->text(), next);
-    QCOMPARE(trimmed(resultLines(rig.window())),
-             (QStringList{kWriteBanner, "设置mac=" + typed, "增加值=1", nextLine,
-                          "serial_query成功", "收到报文："}));
+    QCOMPARE(
+        trimmed(resultLines(rig.window())),
+        (QStringList{kWriteBanner, "设置mac=" + typed, "增加值=1", nextLine, "serial_query成功",
+                     "收到报文：", "serial_query成功",
+                     "收到报文：" + QString::fromLatin1(address.toHex(' ')), "MAC读回校验通过"}));
 }
 
 // The last address of a block goes to one unit only: a second press with the
@@ -227,7 +264,7 @@ void tst_Provisioning::blockEndWrittenOnce()
     QVERIFY(rig.ready());
     field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:FF:FF:FF"));
     rig.click("pushButton_wrmac");
-    QCOMPARE(rig.requestsSeen().size(), 1);
+    QCOMPARE(rig.requestsSeen().size(), 2); // the write and its read-back
 
     rig.clearRequests();
     rig.click("pushButton_wrmac");
@@ -237,7 +274,7 @@ void tst_Provisioning::blockEndWrittenOnce()
 
     field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:91:00:00"));
     rig.click("pushButton_wrmac");
-    QCOMPARE(rig.requestsSeen().size(), 1);
+    QCOMPARE(rig.requestsSeen().size(), 2);
     QCOMPARE(rig.unit().mac(), QByteArray::fromHex("003928910000"));
 }
 
@@ -289,6 +326,10 @@ void tst_Provisioning::writeMacAdvancesWithoutReply()
     QCOMPARE(trimmed(resultLines(rig.window())),
              (QStringList{kWriteBanner, "设置mac=00:39:28:90:00:FF", "增加值=1",
                           "下个mac=00:39:28:90:01:00", "serial_query失败"}));
+    const QVector<JournalRow> rows = recordRows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.at(0).result, QString::fromLatin1(kResultNoReply));
+    QCOMPARE(rows.at(0).mac, QStringLiteral("00:39:28:90:00:FF"));
 }
 
 void tst_Provisioning::consecutiveUnitsGetConsecutiveAddresses()
@@ -306,10 +347,12 @@ void tst_Provisioning::consecutiveUnitsGetConsecutiveAddresses()
     rig.unit().serviceReturnCode = 0;
     rig.click("pushButton_wrmac");
 
-    QCOMPARE(rig.requestsSeen(),
-             (QStringList{asSeen(servicePacket(0x99, QByteArray::fromHex("0039289000fe"))),
-                          asSeen(servicePacket(0x99, QByteArray::fromHex("0039289000ff"))),
-                          asSeen(servicePacket(0x99, QByteArray::fromHex("003928900100")))}));
+    const QString readBack = asSeen(servicePacket(0x98));
+    QCOMPARE(
+        rig.requestsSeen(),
+        (QStringList{asSeen(servicePacket(0x99, QByteArray::fromHex("0039289000fe"))), readBack,
+                     asSeen(servicePacket(0x99, QByteArray::fromHex("0039289000ff"))),
+                     asSeen(servicePacket(0x99, QByteArray::fromHex("003928900100"))), readBack}));
     QCOMPARE(rig.unit().mac(), QByteArray::fromHex("003928900100"));
     QCOMPARE(field(rig, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:01:01"));
 }
@@ -335,6 +378,229 @@ void tst_Provisioning::factoryDefaults()
     QCOMPARE(field(rig, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:00:01"));
     QCOMPARE(trimmed(resultLines(rig.window())),
              (QStringList{"---------恢复出厂默认-------------", "serial_query成功", "收到报文："}));
+}
+
+// A unit that acknowledges the write but keeps its old address: the write
+// is not a success, and the record says so.
+void tst_Provisioning::readBackDisagrees()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.unit().setMac(kMac);
+    rig.unit().forgetMacWrites = true;
+    field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:90:00:20"));
+    rig.click("pushButton_wrmac");
+
+    QCOMPARE(rig.requestsSeen().size(), 2);
+    QCOMPARE(resultLines(rig.window()).last(),
+             QStringLiteral("MAC读回校验失败：读回 00:39:28:90:00:ab"));
+    const QVector<JournalRow> rows = recordRows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.at(0).result, QString::fromLatin1(kResultReadBackFailed));
+    QCOMPARE(rows.at(0).mac, QStringLiteral("00:39:28:90:00:20"));
+}
+
+void tst_Provisioning::everyCommandOnRecord()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    const QDateTime fixed(QDate(2026, 12, 7), QTime(9, 30, 0));
+    MainWindowProbe::setClock(rig.window(), fixed);
+    lookUp(rig, QStringLiteral("PDU2411A0002"));
+    rig.click("pushButton_wrmac");
+    rig.click("pushButton_rdmac");
+    rig.unit().serviceReturnCode = 0x06;
+    rig.click("pushButton_deffac");
+
+    const QVector<JournalRow> rows = recordRows();
+    QCOMPARE(rows.size(), 3);
+    // Newest first.
+    QCOMPARE(rows.at(2).operation, QString::fromLatin1(kOpWriteMac));
+    QCOMPARE(rows.at(2).result, QString::fromLatin1(kResultVerified));
+    QCOMPARE(rows.at(2).sn, QStringLiteral("PDU2411A0002"));
+    QCOMPARE(rows.at(2).mac, QStringLiteral("00:39:28:90:00:11"));
+    QCOMPARE(rows.at(2).timeMs, fixed.toMSecsSinceEpoch());
+    QCOMPARE(rows.at(2).port, windowPort(rig.window())->portName());
+    QVERIFY(!rows.at(2).bench.isEmpty());
+    QCOMPARE(rows.at(1).operation, QString::fromLatin1(kOpReadMac));
+    QCOMPARE(rows.at(1).sn, QStringLiteral("PDU2411A0002"));
+    QCOMPARE(rows.at(1).result, QString::fromLatin1(kResultOk));
+    QCOMPARE(rows.at(1).mac, QStringLiteral("00:39:28:90:00:11"));
+    QCOMPARE(rows.at(0).operation, QString::fromLatin1(kOpFactoryReset));
+    QCOMPARE(rows.at(0).result, QString::fromLatin1(kResultDeviceError));
+    QCOMPARE(rows.at(0).detail, QStringLiteral("设备返回错误：06 无效数据"));
+}
+
+void tst_Provisioning::addressKeptToOneUnit_data()
+{
+    QTest::addColumn<QString>("firstSn"); // "" = typed without a lookup
+    QTest::addColumn<QString>("secondSn");
+    QTest::addColumn<QString>("refusal"); // "" = written again
+
+    const QString at = QStringLiteral("2026-12-07 09:30:00");
+    QTest::newRow("another unit's address refused")
+        << "PDU2411A0001"
+        << "PDU2411A0002"
+        << "MAC 00:39:28:90:00:10 已于 " + at + " 写入 SN PDU2411A0001，未写入";
+    QTest::newRow("written without SN, then for a unit: refused")
+        << ""
+        << "PDU2411A0001"
+        << "MAC 00:39:28:90:00:10 已于 " + at + " 写入 SN 无，未写入";
+    QTest::newRow("written without SN twice: refused")
+        << ""
+        << ""
+        << "MAC 00:39:28:90:00:10 已于 " + at + " 写入 SN 无，未写入";
+    QTest::newRow("the same unit again: re-provisioned") << "PDU2411A0001"
+                                                         << "PDU2411A0001"
+                                                         << "";
+}
+
+void tst_Provisioning::addressKeptToOneUnit()
+{
+    QFETCH(QString, firstSn);
+    QFETCH(QString, secondSn);
+    QFETCH(QString, refusal);
+
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    MainWindowProbe::setClock(rig.window(), QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)));
+    const QString address = QStringLiteral("00:39:28:90:00:10"); // PDU2411A0001's in mac.csv
+    for (const QString &sn : {firstSn, secondSn}) {
+        if (!sn.isEmpty())
+            lookUp(rig, sn);
+        field(rig, "lineEdit_wrmac")->setText(address);
+        rig.clearRequests();
+        rig.click("pushButton_wrmac");
+    }
+    const QVector<JournalRow> rows = recordRows();
+    QCOMPARE(rows.size(), 2);
+    if (refusal.isEmpty()) {
+        QCOMPARE(rig.requestsSeen().size(), 2);
+        QCOMPARE(rows.at(0).result, QString::fromLatin1(kResultVerified));
+        return;
+    }
+    QVERIFY(rig.requestsSeen().isEmpty());
+    QCOMPARE(resultLines(rig.window()).last(), refusal);
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), address); // not moved on
+    QCOMPARE(rows.at(0).result, QString::fromLatin1(kResultRefused));
+    QCOMPARE(rows.at(0).detail, refusal);
+}
+
+// A record that cannot be written stops the write before anything is sent.
+void tst_Provisioning::noRecordNoWrite()
+{
+    QByteArray ini;
+    QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    ini = sample.readAll() + "\n[journal]\npath=/dev/null/record/provisioning.db\n";
+    BenchRig rig(ini);
+    QVERIFY(rig.ready());
+    for (const char *button : {"pushButton_wrmac", "pushButton_rdmac", "pushButton_deffac"}) {
+        rig.click(button);
+        QVERIFY2(rig.requestsSeen().isEmpty(), button);
+        const QString last = resultLines(rig.window()).last();
+        QVERIFY2(last.contains(QStringLiteral("/dev/null/record")), qPrintable(last));
+        QVERIFY2(last.endsWith(QStringLiteral("没有记录就不操作设备，未发送")), qPrintable(last));
+    }
+    QCOMPARE(field(rig, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:00:00"));
+}
+
+void tst_Provisioning::lookupLeavesNoWrongAddress_data()
+{
+    QTest::addColumn<QString>("sn");
+    QTest::addColumn<QStringList>("lines"); // after the lookup
+
+    QTest::newRow("serial number not in the table")
+        << "PDU-UNKNOWN"
+        << QStringList{"sn=PDU-UNKNOWN not find!!!", "mac.csv中没有该SN，已清空待写MAC地址"};
+    QTest::newRow("address the field's mask would reshape")
+        << "PDU-FOREIGN"
+        << QStringList{"idx=1 sn=PDU-FOREIGN=>[12:34:56:78:9A:BC]",
+                       "SN PDU-FOREIGN 的MAC地址 12:34:56:78:9A:BC "
+                       "不能填入待写MAC地址框（框中只能是00:39:28:XX:XX:XX），已清空，未采用"};
+}
+
+// After a lookup that found no usable address, "mac设置" has nothing to
+// write: not the last unit's address, not a reshaped one.
+void tst_Provisioning::lookupLeavesNoWrongAddress()
+{
+    QFETCH(QString, sn);
+    QFETCH(QStringList, lines);
+
+    BenchRig fresh(QByteArray(), "PDU2411A0003,00:39:28:90:00:12\nPDU-FOREIGN,12:34:56:78:9A:BC\n");
+    QVERIFY(fresh.ready());
+    lookUp(fresh, QStringLiteral("PDU2411A0003"));
+    QCOMPARE(field(fresh, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:00:12"));
+    const int before = resultLines(fresh.window()).size();
+    lookUp(fresh, sn);
+    QWidget().setFocus(); // leaving the field: the same lookup is not repeated
+    emit field(fresh, "lineEdit_sn")->editingFinished();
+    QCOMPARE(resultLines(fresh.window()).mid(before), lines);
+    fresh.click("pushButton_wrmac");
+    QVERIFY(fresh.requestsSeen().isEmpty());
+    QCOMPARE(fresh.unit().mac(), PduUnit::factoryMac());
+}
+
+// "Which unit got this address?" answered in the record window.
+void tst_Provisioning::recordWindowFindsTheUnit()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    lookUp(rig, QStringLiteral("PDU2411A0001"));
+    rig.click("pushButton_wrmac");
+    lookUp(rig, QStringLiteral("PDU2411A0002"));
+    rig.click("pushButton_wrmac");
+    widget<QAction>(rig.window(), "actionRecordWindow")->trigger();
+    auto *table = rig.window().findChild<QTableWidget *>(QStringLiteral("tableWidget_record"));
+    QVERIFY(table && table->isVisible());
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("PDU2411A0002")); // newest first
+
+    auto *filter = rig.window().findChild<QLineEdit *>(QStringLiteral("lineEdit_recordFilter"));
+    filter->setText(QStringLiteral("90:00:10"));
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("PDU2411A0001"));
+    filter->setText(QStringLiteral("pdu2411a0002"));
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 5)->text(), QStringLiteral("00:39:28:90:00:11"));
+}
+
+// 文件 → 导出记录…: the file chosen in the dialog gets the record as CSV.
+void tst_Provisioning::exportRecord()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    lookUp(rig, QStringLiteral("PDU2411A0001"));
+    rig.click("pushButton_wrmac");
+    rig.click("pushButton_rdmac");
+    const QString target = QDir::current().filePath(QStringLiteral("导出.csv"));
+
+    // The dialog runs its own event loop; a timer answers it there.
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        answer.stop();
+        // Typed into the name field, as the engineer would.
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(target);
+        static_cast<QDialog *>(dialog)->accept(); // public in QDialog
+    });
+    answer.start();
+    widget<QAction>(rig.window(), "actionExportRecord")->trigger();
+
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(csv.mid(3)).trimmed().split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 3); // header, the read, the write
+    QVERIFY2(lines.at(1).contains(QStringLiteral(",PDU2411A0001,读MAC,00:39:28:90:00:10,成功,")),
+             qPrintable(lines.at(1)));
+    QVERIFY2(lines.at(2).contains(
+                 QStringLiteral(",PDU2411A0001,写MAC,00:39:28:90:00:10,已写入，读回一致,")),
+             qPrintable(lines.at(2)));
 }
 
 QTEST_MAIN(tst_Provisioning)

@@ -250,7 +250,8 @@ void tst_Window::objectsWithTheirClasses_data()
     row("label_7", "QLabel");
     // actions and bars
     for (const char *n : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
-                          "actionExit", "actionmenu_file_sub5", "actionOpenRecordFolder"})
+                          "actionExit", "actionmenu_file_sub5", "actionOpenRecordFolder",
+                          "actionExportRecord", "actionRecordWindow"})
         row(n, "QAction");
     row("mainMenubar", "QMenuBar");
     for (const char *n : {"menuFile", "menuEdit", "menuWindow", "menuHelp"})
@@ -805,8 +806,10 @@ void tst_Window::actionsInMenusAndToolBar()
              (QStringList{"menuFile", "menuEdit", "menuWindow", "menuHelp"}));
     QCOMPARE(actionNames(widget<QMenu>(w, "menuFile")->actions()),
              (QStringList{"actionConnect", "actionClose", "actionSave", "actionOpenRecordFolder",
-                          "actionRefresh", "actionExit"})); // no separators either
-    for (const char *empty : {"menuEdit", "menuWindow", "menuHelp"})
+                          "actionRefresh", "actionExportRecord", "actionExit"})); // no separators either
+    QCOMPARE(actionNames(widget<QMenu>(w, "menuWindow")->actions()),
+             QStringList{"actionRecordWindow"});
+    for (const char *empty : {"menuEdit", "menuHelp"})
         QVERIFY2(widget<QMenu>(w, empty)->actions().isEmpty(), empty);
 
     auto *tools = widget<QToolBar>(w, "mainToolBar");
@@ -835,7 +838,8 @@ void tst_Window::actionsStartEnabledAndNotCheckable()
 {
     MainWindow &w = *m_window;
     for (const char *name : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
-                             "actionExit", "actionmenu_file_sub5"}) {
+                             "actionExit", "actionmenu_file_sub5", "actionExportRecord",
+                          "actionRecordWindow"}) {
         auto *action = widget<QAction>(w, name);
         QVERIFY2(action->isEnabled(), name);
         QVERIFY2(!action->isCheckable(), name);
@@ -1046,9 +1050,11 @@ void tst_Window::slotTable()
         "reg_rd(ushort)",
         "on_pushButton_stop_clicked()",
         "on_actionOpenRecordFolder_triggered()",
+        "on_actionExportRecord_triggered()",
+        "on_actionRecordWindow_triggered()",
     };
-    QCOMPARE(expected.size(), 51);
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 51);
+    QCOMPARE(expected.size(), 53);
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), 53);
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod m = mo.method(mo.methodOffset() + i);
         QCOMPARE(m.methodSignature(), expected.at(i));

@@ -39,6 +39,7 @@ struct SimOptions
     QMap<int, quint16> flags;
     QByteArray mac;
     int serviceCode = -1;
+    bool forgetMac = false;
 };
 
 // Reads the options into SimOptions; the first bad one leaves its message in
@@ -207,6 +208,8 @@ SimOptions OptionReader::read()
         o.serviceCode = code.isEmpty() ? -1 : quint8(code.at(0));
     }
 
+    o.forgetMac = m_parser.isSet("forget-mac");
+
     if (isSet("pieces"))
         o.faults.pieces = int(number("pieces", value("pieces"), 1, 256));
     if (isSet("piece-gap")) {
@@ -284,6 +287,9 @@ void addOptions(QCommandLineParser &parser)
         {"mac", "The unit's MAC address at start.", "XX:XX:XX:XX:XX:XX"},
         {"service-code",
          "Return code in the fourth byte of every service reply (e.g. 04; normal 00).", "HEX"},
+        {"forget-mac",
+         "Acknowledge every MAC write (0x99) without storing the address: a read-back then "
+         "finds the old one."},
         {"long-replies",
          "Pad every reply with N extra bytes (to exceed the tool's 256-byte receive buffer).", "N"},
     });
@@ -303,6 +309,7 @@ void applyToUnit(const SimOptions &o, PduUnit &unit)
         unit.setMac(o.mac);
     if (o.serviceCode >= 0)
         unit.serviceReturnCode = quint8(o.serviceCode);
+    unit.forgetMacWrites = o.forgetMac;
 }
 
 void logLine(const QString &text)

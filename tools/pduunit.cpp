@@ -488,7 +488,8 @@ QByteArray PduUnit::handleService(const QByteArray &frame)
     case kCmdWriteMac:
         if (infoBytes != kMacBytes)
             return reply(kReturnFormat);
-        m_mac = info;
+        if (!forgetMacWrites)
+            m_mac = info;
         return reply(kReturnNormal);
     case kCmdFactoryDefaults:
         if (infoBytes != 0)

@@ -15,15 +15,15 @@
 
 struct PduModule
 {
-    quint16 switchState = 0;      // 0x0704: 0 closed, 1..5 opening causes
-    quint16 protectionFlags = 0;  // 0x070F
-    quint16 remoteEnable = 0;     // 0x0801
-    quint16 lvdEnable = 0;        // 0x0804
-    quint16 lvdValue = 0;         // 0x0805
-    quint16 reconnectValue = 0;   // 0x0806
-    quint16 timeEnable = 0;       // 0x0807
-    quint16 windows[6] = {};      // 0x0808..0x080D: hour 1, minute 1, ...
-    quint16 overCurrent = 0;      // 0x080E
+    quint16 switchState = 0;     // 0x0704: 0 closed, 1..5 opening causes
+    quint16 protectionFlags = 0; // 0x070F
+    quint16 remoteEnable = 0;    // 0x0801
+    quint16 lvdEnable = 0;       // 0x0804
+    quint16 lvdValue = 0;        // 0x0805
+    quint16 reconnectValue = 0;  // 0x0806
+    quint16 timeEnable = 0;      // 0x0807
+    quint16 windows[6] = {};     // 0x0808..0x080D: hour 1, minute 1, ...
+    quint16 overCurrent = 0;     // 0x080E
     // Clock: the time last set and when it was set (host time); invalid until set.
     QDateTime clockSet;
     QDateTime clockSetAtHost;
@@ -56,7 +56,7 @@ public:
     QByteArray mac() const { return m_mac; } // six bytes
     void setMac(const QByteArray &six) { m_mac = six; }
     int factoryResets() const { return m_factoryResets; }
-    void restoreFactoryState();               // MAC, enables, thresholds, windows
+    void restoreFactoryState(); // MAC, enables, thresholds, windows
 
     // The host clock the unit's clock runs on; tests inject a fixed one.
     void setHostClock(std::function<QDateTime()> now) { m_now = std::move(now); }
@@ -68,6 +68,7 @@ public:
     bool corruptCrc = false;            // every Modbus reply goes out with a bad CRC
     bool echoNextRegister = false;      // a write is done, its echo names the register after it
     quint8 serviceReturnCode = 0;       // fourth byte of service replies (0 = normal)
+    bool forgetMacWrites = false;       // a MAC write is acknowledged but not stored
 
     // Factory settings (restoreFactoryState puts these back).
     static QByteArray factoryMac();

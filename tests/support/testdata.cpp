@@ -7,11 +7,19 @@ ScratchDir::ScratchDir()
     : m_previous(QDir::currentPath())
 {
     m_entered = m_dir.isValid() && QDir::setCurrent(m_dir.path());
+    // The provisioning record goes into the application-data folder: the
+    // test's own, never the user's.
+    m_previousDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
 }
 
 ScratchDir::~ScratchDir()
 {
     QDir::setCurrent(m_previous);
+    if (m_previousDataHome.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", m_previousDataHome);
 }
 
 bool ScratchDir::write(const QString &name, const QByteArray &content) const

@@ -11,7 +11,8 @@
 
 // A fresh working directory for one test case, entered on construction and
 // left (and removed) on destruction. A fresh path each time also keeps
-// QSettings' cache of parsed files out of the way.
+// QSettings' cache of parsed files out of the way. XDG_DATA_HOME points into
+// it while it lives, so a window's provisioning record is the test's own.
 class ScratchDir
 {
 public:
@@ -28,6 +29,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_previous;
+    QByteArray m_previousDataHome;
     bool m_entered = false;
 };
 

@@ -6,10 +6,13 @@
 #include <QFile>
 #include <QPushButton>
 
-BenchRig::BenchRig(const QByteArray &configIni)
+BenchRig::BenchRig(const QByteArray &configIni, const QByteArray &macCsv)
 {
-    QFile::copy(sourceDir() + QStringLiteral("/examples/mac.csv"),
-                m_dir.path() + QStringLiteral("/mac.csv"));
+    if (macCsv.isEmpty())
+        QFile::copy(sourceDir() + QStringLiteral("/examples/mac.csv"),
+                    m_dir.path() + QStringLiteral("/mac.csv"));
+    else
+        m_dir.write(QStringLiteral("mac.csv"), macCsv);
     if (configIni.isEmpty())
         QFile::copy(sourceDir() + QStringLiteral("/examples/config.ini"),
                     m_dir.path() + QStringLiteral("/config.ini"));

@@ -36,8 +36,10 @@ void breakUnit(PduUnit &unit, int module, UnitFault fault);
 class BenchRig
 {
 public:
-    // configIni: the contents of config.ini; empty = examples/config.ini.
-    explicit BenchRig(const QByteArray &configIni = QByteArray());
+    // configIni, macCsv: the contents of config.ini and mac.csv; empty = the
+    // files in examples/.
+    explicit BenchRig(const QByteArray &configIni = QByteArray(),
+                      const QByteArray &macCsv = QByteArray());
     ~BenchRig();
 
     bool ready() const { return m_ready; }

@@ -1,0 +1,277 @@
+// The provisioning record shared by several tool processes: two processes on
+// one SQLite file, two on one PostgreSQL server (a private one, started here),
+// and a server that stops in the middle of a run. Also the CSV export.
+//
+// Run with FEEDERBENCH_WRITER_INI set, this program is one bench instead: a
+// window on its own simulated unit, giving 50 units addresses from
+// 00:39:28:90:00:00 on, as an engineer would (a refused address is skipped to
+// the next); it prints "unit <address>" for each unit written and verified,
+// "attempts <n>" for the presses that reached the record and "refused <n>"
+// for those refused because the record could not be written.
+
+#include "device/journal.h"
+#include "support/unitonline.h"
+#include "support/windowdriver.h"
+#include "tools/pgserver.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kUnits = 50;
+const char kWriterVariable[] = "FEEDERBENCH_WRITER_INI";
+
+QString nextAddress(const QString &address)
+{
+    const MacStep step = macAdvance(address, 1);
+    return step.nextGroups.join(QLatin1Char(':'));
+}
+
+int runWriter()
+{
+    QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
+    if (!sample.open(QIODevice::ReadOnly))
+        return 2;
+    const QByteArray ini = sample.readAll() + "\n" + qgetenv(kWriterVariable);
+    BenchRig rig(ini, "SN,MAC\n");
+    if (!rig.ready())
+        return 3;
+    auto *field = widget<QLineEdit>(rig.window(), "lineEdit_wrmac");
+    QString address = QStringLiteral("00:39:28:90:00:00");
+    int attempts = 0;
+    int units = 0;
+    int presses = 0;
+    int refused = 0;
+    while (units < kUnits && presses < 20 * kUnits) {
+        ++presses;
+        rig.unit().setMac(PduUnit::factoryMac()); // the next unit on the bench
+        field->setText(address);
+        widget<QAbstractButton>(rig.window(), "pushButton_wrmac")->click();
+        const QStringList lines = resultLines(rig.window());
+        const QString last = lines.last();
+        if (last.contains(QStringLiteral("没有记录就不操作设备"))) {
+            ++refused;
+            QTest::qWait(100); // the record is away: try the same address again
+            continue;
+        }
+        ++attempts;
+        if (last == QStringLiteral("MAC读回校验通过")) {
+            std::printf("unit %s\n", qPrintable(QString::fromLatin1(rig.unit().mac().toHex(':'))));
+            std::fflush(stdout);
+            ++units;
+        }
+        address = nextAddress(address);
+    }
+    std::printf("attempts %d\nrefused %d\n", attempts, refused);
+    return units == kUnits ? 0 : 1;
+}
+
+struct WriterRun
+{
+    QStringList units;
+    int attempts = -1;
+    int refused = -1; // presses refused because the record could not be written
+};
+
+QProcess *startWriter(const QByteArray &journalSection)
+{
+    auto *process = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QLatin1String(kWriterVariable), QString::fromUtf8(journalSection));
+    process->setProcessEnvironment(env);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(QCoreApplication::applicationFilePath(), QStringList());
+    return process;
+}
+
+WriterRun finishWriter(QProcess *process)
+{
+    WriterRun run;
+    process->waitForFinished(240000);
+    const QByteArray out = process->readAll();
+    const QStringList lines = QString::fromUtf8(out).split(QLatin1Char('\n'));
+    for (const QString &untrimmed : lines) {
+        const QString line = untrimmed.trimmed(); // the codec's diagnostics end in LF CR
+        if (line.startsWith(QLatin1String("unit ")))
+            run.units << line.mid(5).toUpper();
+        else if (line.startsWith(QLatin1String("attempts ")))
+            run.attempts = line.mid(9).toInt();
+        else if (line.startsWith(QLatin1String("refused ")))
+            run.refused = line.mid(8).toInt();
+    }
+    delete process;
+    return run;
+}
+
+JournalOptions postgresOptions(const PgServer &server)
+{
+    JournalOptions o;
+    o.driver = JournalOptions::Postgres;
+    o.host = server.socketDir();
+    o.port = PgServer::kPort;
+    o.database = PgServer::database();
+    o.user = PgServer::user();
+    o.bench = QStringLiteral("test");
+    return o;
+}
+
+QByteArray postgresSection(const PgServer &server)
+{
+    return QStringLiteral("[journal]\ndriver=postgresql\nhost=%1\nport=%2\ndatabase=%3\nuser=%4\n")
+        .arg(server.socketDir())
+        .arg(PgServer::kPort)
+        .arg(PgServer::database(), PgServer::user())
+        .toUtf8();
+}
+
+} // namespace
+
+class tst_Journal : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<PgServer> m_server;
+
+    // Two writers on one record, then what the record holds.
+    void twoBenchesShareOneRecord(const JournalOptions &options, const QByteArray &section);
+    void startServer();
+
+private slots:
+    void exportCsv();
+    void twoProcessesShareSqliteFile();
+    void twoProcessesSharePostgres();
+    void serverStoppedInTheMiddle();
+};
+
+void tst_Journal::exportCsv()
+{
+    JournalRow row;
+    row.timeMs = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 1, 5)).toMSecsSinceEpoch();
+    row.bench = QStringLiteral("工位1");
+    row.port = QStringLiteral("ttyUSB0");
+    row.sn = QStringLiteral("PDU,\"01\"");
+    row.operation = QString::fromLatin1(kOpWriteMac);
+    row.mac = QStringLiteral("00:39:28:90:00:10");
+    row.result = QString::fromLatin1(kResultVerified);
+    row.detail = QStringLiteral("MAC读回校验通过");
+    const QByteArray csv = journalCsv({row});
+    QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 3); // header, the row, the empty tail after the last line end
+    QCOMPARE(lines.at(1),
+             QStringLiteral("2026-12-07 09:30:01.005,工位1,ttyUSB0,\"PDU,\"\"01\"\"\",写MAC,"
+                            "00:39:28:90:00:10,已写入，读回一致,MAC读回校验通过"));
+}
+
+void tst_Journal::twoBenchesShareOneRecord(const JournalOptions &options, const QByteArray &section)
+{
+    QProcess *first = startWriter(section);
+    QProcess *second = startWriter(section);
+    const WriterRun a = finishWriter(first);
+    const WriterRun b = finishWriter(second);
+    QCOMPARE(a.units.size(), kUnits);
+    QCOMPARE(b.units.size(), kUnits);
+
+    // Every address went to one unit only.
+    const QStringList all = a.units + b.units;
+    QCOMPARE(QSet<QString>(all.begin(), all.end()).size(), 2 * kUnits);
+
+    // Every press that reached the record is in it, each written address once
+    // as verified, and nothing is left without an outcome.
+    Journal journal(options);
+    QString error;
+    const QVector<JournalRow> rows = journal.rows(QString(), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(rows.size(), a.attempts + b.attempts);
+    QStringList verified;
+    for (const JournalRow &r : rows) {
+        QVERIFY2(r.result != QLatin1String(kResultPending), qPrintable(r.mac));
+        if (r.result == QLatin1String(kResultVerified))
+            verified << r.mac;
+    }
+    std::sort(verified.begin(), verified.end());
+    QStringList expected = all;
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(verified, expected);
+}
+
+void tst_Journal::twoProcessesShareSqliteFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    JournalOptions options;
+    options.path = dir.filePath(QStringLiteral("shared.db"));
+    twoBenchesShareOneRecord(options, "[journal]\npath=" + options.path.toUtf8() + "\n");
+}
+
+void tst_Journal::startServer()
+{
+    if (PgServer::binDir().isEmpty())
+        QSKIP("the PostgreSQL server is not installed (package postgresql)");
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        QSKIP("Qt's PostgreSQL driver is not installed (package libqt5sql5-psql)");
+    m_server = std::make_unique<PgServer>();
+    QString error;
+    QVERIFY2(m_server->start(&error), qPrintable(error));
+}
+
+void tst_Journal::twoProcessesSharePostgres()
+{
+    startServer();
+    if (QTest::currentTestFailed())
+        return;
+    twoBenchesShareOneRecord(postgresOptions(*m_server), postgresSection(*m_server));
+    m_server.reset();
+}
+
+// The server goes away while a bench writes: its writes are refused, none
+// goes out unrecorded, and it carries on by itself once the server is back.
+void tst_Journal::serverStoppedInTheMiddle()
+{
+    startServer();
+    if (QTest::currentTestFailed())
+        return;
+    QProcess *writer = startWriter(postgresSection(*m_server));
+    QByteArray seen;
+    while (seen.count("unit ") < 10 && writer->waitForReadyRead(60000))
+        seen += writer->peek(writer->bytesAvailable());
+    QString error;
+    QVERIFY2(m_server->stop(&error), qPrintable(error));
+    QTest::qWait(1500); // the bench meets the stopped server
+    QVERIFY2(m_server->start(&error), qPrintable(error));
+    const WriterRun run = finishWriter(writer);
+    QVERIFY(run.refused > 0);
+    QCOMPARE(run.units.size(), kUnits);
+    QCOMPARE(QSet<QString>(run.units.begin(), run.units.end()).size(), kUnits);
+
+    Journal journal(postgresOptions(*m_server));
+    const QVector<JournalRow> rows = journal.rows(QString(), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(rows.size(), run.attempts);
+    QStringList onRecord;
+    for (const JournalRow &r : rows)
+        onRecord << r.mac;
+    for (const QString &address : run.units)
+        QVERIFY2(onRecord.contains(address), qPrintable(address));
+    m_server.reset();
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kWriterVariable))
+        return runWriter();
+    tst_Journal test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_journal.moc"
