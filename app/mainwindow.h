@@ -268,12 +268,13 @@ private:
     void writeMac();
     // lines: where the lines go instead of the result window (held until the
     // record of the operation is committed).
-    void serial_query(const unsigned char *data, int data_len, unsigned char *reply,
+    ReplyVerdict serial_query(const unsigned char *data, int data_len, unsigned char *reply,
                       int *reply_len, QStringList *lines = nullptr);
     ServiceReply showServiceReply(const unsigned char *reply, int n, QStringList *lines);
     Journal::Start startRecord(const char *operation, const QString &mac);
     void finishRecord(qint64 id, const char *result, const QString &detail, const QString &mac,
                       QStringList &lines);
+    bool finishAbandoned(qint64 id, const ReplyVerdict &verdict, QStringList &lines);
     QString recordSerialNumber() const;
 
     // ---- device/record.cpp

@@ -27,6 +27,8 @@ const char kResultBadReply[] = "bad_reply";
 const char kResultDeviceError[] = "device_error";
 const char kResultRefused[] = "refused";
 const char kResultOk[] = "ok";
+const char kResultNotSent[] = "not_sent";
+const char kResultAborted[] = "aborted";
 
 namespace {
 
@@ -327,8 +329,21 @@ bool Journal::finish(qint64 id, const QString &result, const QString &detail, co
 {
     if (!ensureOpen(error))
         return false;
-    QSqlQuery update(QSqlDatabase::database(m_connection, false));
-    // One statement: committed on its own, before the result line is shown.
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const auto fail = [&](const QSqlQuery &query) {
+        *error = failText(QStringLiteral("写入生产记录"), query.lastError().text());
+        db.rollback();
+        m_open = false;
+        return false;
+    };
+    // The outcome and the claim given back are one transaction: committed
+    // together before the result line is shown.
+    if (!db.transaction()) {
+        *error = failText(QStringLiteral("写入生产记录"), db.lastError().text());
+        m_open = false;
+        return false;
+    }
+    QSqlQuery update(db);
     if (mac.isEmpty()) {
         update.prepare(QStringLiteral("UPDATE attempts SET result = ?, detail = ? WHERE id = ?"));
     } else {
@@ -340,8 +355,20 @@ bool Journal::finish(qint64 id, const QString &result, const QString &detail, co
     if (!mac.isEmpty())
         update.addBindValue(mac);
     update.addBindValue(id);
-    if (!update.exec()) {
-        *error = failText(QStringLiteral("写入生产记录"), update.lastError().text());
+    if (!update.exec())
+        return fail(update);
+    if (result == QLatin1String(kResultNotSent)) {
+        // Only the claim this attempt made: an address the unit already held
+        // from an earlier write stays its own.
+        QSqlQuery release(db);
+        release.prepare(QStringLiteral("DELETE FROM mac_claims WHERE attempt = ?"));
+        release.addBindValue(id);
+        if (!release.exec())
+            return fail(release);
+    }
+    if (!db.commit()) {
+        *error = failText(QStringLiteral("写入生产记录"), db.lastError().text());
+        db.rollback();
         m_open = false;
         return false;
     }
@@ -410,6 +437,8 @@ QString resultText(const QString &result)
         {kResultDeviceError, QStringLiteral("设备返回错误")},
         {kResultRefused, QStringLiteral("拒绝，未发送")},
         {kResultOk, QStringLiteral("成功")},
+        {kResultNotSent, QStringLiteral("操作中止，未发送")},
+        {kResultAborted, QStringLiteral("操作中止，结果未知")},
     };
     for (const auto &t : texts) {
         if (result == QLatin1String(t.first))

@@ -56,6 +56,8 @@ extern const char kResultBadReply[];    // no packet, bad checksum, cut short
 extern const char kResultDeviceError[]; // the unit's return code
 extern const char kResultRefused[];     // not sent: the address belongs to another unit
 extern const char kResultOk[];          // a read or reset that was answered
+extern const char kResultNotSent[];     // the operation ended before the packet went out
+extern const char kResultAborted[];     // sent, then the port or the window went: outcome unknown
 
 // The canonical text of six address bytes: "00:39:28:90:00:FF".
 QString macText(const unsigned char bytes[6]);
@@ -86,7 +88,9 @@ public:
     Start begin(const QString &operation, qint64 timeMs, const QString &port, const QString &sn,
                 const QString &mac);
     // The outcome of a started operation, committed before it returns; mac
-    // replaces the row's address when not empty (what a read found).
+    // replaces the row's address when not empty (what a read found). A MAC
+    // write that ended as kResultNotSent gives back the address it claimed:
+    // no unit can hold an address that never went out.
     bool finish(qint64 id, const QString &result, const QString &detail, const QString &mac,
                 QString *error);
 

@@ -91,7 +91,9 @@ void MainWindow::readMac()
     unsigned char reply[kReplySize];
     int n = 0;
     QStringList lines;
-    serial_query(send_buf, send_len, reply, &n, &lines);
+    const ReplyVerdict verdict = serial_query(send_buf, send_len, reply, &n, &lines);
+    if (finishAbandoned(start.id, verdict, lines))
+        return;
     const ServiceReply answer = showServiceReply(reply, n, &lines);
     const bool gotMac = answer.status == ServiceReply::Ok && answer.info.size() == kMacBytes;
     const QString mac
@@ -111,7 +113,9 @@ void MainWindow::restoreFactoryDefaults()
     unsigned char reply[kReplySize];
     int n = 0;
     QStringList lines;
-    serial_query(send_buf, send_len, reply, &n, &lines);
+    const ReplyVerdict verdict = serial_query(send_buf, send_len, reply, &n, &lines);
+    if (finishAbandoned(start.id, verdict, lines))
+        return;
     const ServiceReply answer = showServiceReply(reply, n, &lines);
     finishRecord(start.id, resultOf(answer.status), lines.value(lines.size() - 1), QString(),
                  lines);
@@ -143,6 +147,7 @@ void MainWindow::writeMac()
     if (!start.id || start.taken)
         return;
 
+    const QString blockEndBefore = m_macBlockEnd;
     m_macBlockEnd = step.blockUsedUp ? address : QString();
     if (step.blockUsedUp)
         appendResult(QStringLiteral("本段MAC地址已用完，请输入新的MAC地址"));
@@ -157,7 +162,15 @@ void MainWindow::writeMac()
     unsigned char reply[kReplySize];
     int n = 0;
     QStringList lines;
-    serial_query(send_buf, send_len, reply, &n, &lines);
+    const ReplyVerdict verdict = serial_query(send_buf, send_len, reply, &n, &lines);
+    if (!verdict.sent) {
+        // Nothing went out (the port was not opened): the field and the
+        // block stay where they were, for this unit.
+        ui->lineEdit_wrmac->setText(typed);
+        m_macBlockEnd = blockEndBefore;
+    }
+    if (finishAbandoned(start.id, verdict, lines))
+        return;
     const ServiceReply answer = showServiceReply(reply, n, &lines);
     if (answer.status != ServiceReply::Ok) {
         finishRecord(start.id, resultOf(answer.status), lines.value(lines.size() - 1), QString(),
@@ -168,7 +181,8 @@ void MainWindow::writeMac()
     // address is what proves the write.
     get_dz_wr_pak(kCmdReadMac, nullptr, 0);
     n = 0;
-    serial_query(send_buf, send_len, reply, &n, &lines);
+    if (finishAbandoned(start.id, serial_query(send_buf, send_len, reply, &n, &lines), lines))
+        return;
     const ServiceReply readBack = showServiceReply(reply, n, &lines);
     const QByteArray sent(reinterpret_cast<const char *>(step.bytes), kMacBytes);
     if (readBack.status == ServiceReply::Ok && readBack.info == sent) {
@@ -205,6 +219,20 @@ void MainWindow::finishRecord(qint64 id, const char *result, const QString &deta
         appendResult(line);
 }
 
+// An operation that the port, the engineer or the window ended in the middle
+// goes on record as such; the line that says why follows when it ends.
+bool MainWindow::finishAbandoned(qint64 id, const ReplyVerdict &verdict, QStringList &lines)
+{
+    if (verdict.outcome != ReplyVerdict::Abandoned)
+        return false;
+    const QString why = m_operation == OperationState::Cancelled ? QStringLiteral("操作已取消")
+                        : m_operation == OperationState::WindowClosing
+                            ? QStringLiteral("窗口关闭，操作中止")
+                            : QStringLiteral("串口已断开，操作中止");
+    finishRecord(id, verdict.sent ? kResultAborted : kResultNotSent, why, QString(), lines);
+    return true;
+}
+
 QString MainWindow::recordSerialNumber() const
 {
     // The serial number counts only while the field still holds what the
@@ -212,10 +240,13 @@ QString MainWindow::recordSerialNumber() const
     return ui->lineEdit_sn->text() == m_matchedSn ? m_matchedSn : QString();
 }
 
-void MainWindow::serial_query(const unsigned char *data, int data_len, unsigned char *reply,
-                              int *reply_len, QStringList *lines)
+ReplyVerdict MainWindow::serial_query(const unsigned char *data, int data_len,
+                                      unsigned char *reply, int *reply_len, QStringList *lines)
 {
-    exchangeRequest(data, data_len, ReplyKind::service());
+    const ReplyVerdict verdict = exchangeRequest(data, data_len, ReplyKind::service());
+    // An exchange cut short has no reply to speak of; the operation's end says why.
+    if (verdict.outcome == ReplyVerdict::Abandoned)
+        return verdict;
     const auto say = [this, lines](const QString &line) {
         if (lines)
             *lines << line;
@@ -224,11 +255,12 @@ void MainWindow::serial_query(const unsigned char *data, int data_len, unsigned 
     };
     if (recvLen <= 5) {
         say(QStringLiteral("serial_query失败"));
-        return;
+        return verdict;
     }
     *reply_len = recvLen;
     std::memcpy(reply, recvBuf, size_t(recvLen));
     say(QStringLiteral("serial_query成功"));
+    return verdict;
 }
 
 // Shows the reply's INFO bytes and judges them: only a whole packet, its

@@ -46,6 +46,7 @@ struct ReplyVerdict
     enum Outcome { NoReply, Answer, Exception, Invalid, Abandoned };
     Outcome outcome = NoReply;
     quint8 exceptionCode = 0;
+    bool sent = true; // false: abandoned before the request went out
     bool ok() const { return outcome == Answer; }
 };
 

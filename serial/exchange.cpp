@@ -17,7 +17,7 @@ ReplyVerdict MainWindow::exchangeRequest(const unsigned char *frame, int length,
     recvFlag = 0;
     recvLen = 0;
     if (!readyToSend())
-        return {ReplyVerdict::Abandoned, 0};
+        return {ReplyVerdict::Abandoned, 0, false};
     // The request travels as its hexadecimal text through send line 1, so it is
     // logged and counted like anything the engineer sends by hand.
     ui->lineEditSend1->setText(hexRequestText(frame, length));

@@ -104,6 +104,8 @@ private slots:
     void writeMacRefused_data();
     void writeMacRefused();
     void writeMacAdvancesWithoutReply();
+    void writeMacCutShort_data();
+    void writeMacCutShort();
     void consecutiveUnitsGetConsecutiveAddresses();
     void factoryDefaults();
     void readBackDisagrees();
@@ -330,6 +332,61 @@ void tst_Provisioning::writeMacAdvancesWithoutReply()
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows.at(0).result, QString::fromLatin1(kResultNoReply));
     QCOMPARE(rows.at(0).mac, QStringLiteral("00:39:28:90:00:FF"));
+}
+
+// A write that ends before its outcome is known: Cancel at the "open the
+// port?" question sends nothing, so the unit's address stays in the field and
+// stays free; a line that goes after the packet left may have given the unit
+// the address, so the field moves on and the address stays claimed.
+void tst_Provisioning::writeMacCutShort_data()
+{
+    QTest::addColumn<bool>("lineGoes"); // else the port is closed and Cancel answers
+    QTest::addColumn<QString>("field"); // the address field afterwards
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("cancelled before sending: address free again")
+        << false << "00:39:28:90:00:10" << QString::fromLatin1(kResultNotSent) << "操作已取消";
+    QTest::newRow("line gone during the read-back: address kept for the unit")
+        << true << "00:39:28:90:00:11" << QString::fromLatin1(kResultAborted)
+        << "串口已断开，操作中止";
+}
+
+void tst_Provisioning::writeMacCutShort()
+{
+    QFETCH(bool, lineGoes);
+    QFETCH(QString, field);
+    QFETCH(QString, result);
+    QFETCH(QString, lastLine);
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    ::field(rig, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:90:00:10"));
+    if (lineGoes)
+        rig.line().faults.hangUpAfterRequests = 1;
+    else
+        widget<QAction>(rig.window(), "actionClose")->trigger();
+    const ModalAnswerer boxes(QMessageBox::Cancel);
+    rig.click("pushButton_wrmac");
+
+    QCOMPARE(boxes.count(), lineGoes ? 0 : 1);
+    // The line goes once the write is answered: its read-back is cut off.
+    QCOMPARE(rig.requestsSeen().size(), lineGoes ? 2 : 0);
+    QCOMPARE(::field(rig, "lineEdit_wrmac")->text(), field);
+    const QStringList lines = trimmed(resultLines(rig.window()));
+    QCOMPARE(lines.last(), lastLine);
+    QVERIFY2(!lines.contains(QStringLiteral("serial_query失败")), qPrintable(lines.join('|')));
+    const QVector<JournalRow> rows = recordRows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.at(0).result, result);
+
+    // Whether another unit may now be given the address.
+    JournalOptions options;
+    options.path = JournalOptions::defaultSqlitePath();
+    Journal journal(options);
+    const Journal::Start other = journal.begin(QLatin1String(kOpWriteMac), 0, QStringLiteral("x"),
+                                               QStringLiteral("OTHER"),
+                                               QStringLiteral("00:39:28:90:00:10"));
+    QVERIFY(other.error.isEmpty());
+    QCOMPARE(other.taken, lineGoes);
 }
 
 void tst_Provisioning::consecutiveUnitsGetConsecutiveAddresses()
