@@ -271,6 +271,8 @@ private:
     ReplyVerdict serial_query(const unsigned char *data, int data_len, unsigned char *reply,
                       int *reply_len, QStringList *lines = nullptr);
     ServiceReply showServiceReply(const unsigned char *reply, int n, QStringList *lines);
+    ReplyVerdict queryService(qint64 recordId, quint8 command, const unsigned char *info,
+                              int infoLength, QStringList &lines, ServiceReply *answer);
     Journal::Start startRecord(const char *operation, const QString &mac);
     void finishRecord(qint64 id, const char *result, const QString &detail, const QString &mac,
                       QStringList &lines);

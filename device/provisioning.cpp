@@ -87,14 +87,11 @@ void MainWindow::readMac()
     const Journal::Start start = startRecord(kOpReadMac, QString());
     if (!start.id)
         return;
-    get_dz_wr_pak(kCmdReadMac, nullptr, 0);
-    unsigned char reply[kReplySize];
-    int n = 0;
     QStringList lines;
-    const ReplyVerdict verdict = serial_query(send_buf, send_len, reply, &n, &lines);
-    if (finishAbandoned(start.id, verdict, lines))
+    ServiceReply answer;
+    if (queryService(start.id, kCmdReadMac, nullptr, 0, lines, &answer).outcome
+        == ReplyVerdict::Abandoned)
         return;
-    const ServiceReply answer = showServiceReply(reply, n, &lines);
     const bool gotMac = answer.status == ServiceReply::Ok && answer.info.size() == kMacBytes;
     const QString mac
         = gotMac ? macText(reinterpret_cast<const unsigned char *>(answer.info.constData()))
@@ -109,14 +106,11 @@ void MainWindow::restoreFactoryDefaults()
     const Journal::Start start = startRecord(kOpFactoryReset, QString());
     if (!start.id)
         return;
-    get_dz_wr_pak(kCmdFactoryDefaults, nullptr, 0);
-    unsigned char reply[kReplySize];
-    int n = 0;
     QStringList lines;
-    const ReplyVerdict verdict = serial_query(send_buf, send_len, reply, &n, &lines);
-    if (finishAbandoned(start.id, verdict, lines))
+    ServiceReply answer;
+    if (queryService(start.id, kCmdFactoryDefaults, nullptr, 0, lines, &answer).outcome
+        == ReplyVerdict::Abandoned)
         return;
-    const ServiceReply answer = showServiceReply(reply, n, &lines);
     finishRecord(start.id, resultOf(answer.status), lines.value(lines.size() - 1), QString(),
                  lines);
 }
@@ -158,20 +152,18 @@ void MainWindow::writeMac()
     // the bench must not be given it again.
     ui->lineEdit_wrmac->setText(address);
 
-    get_dz_wr_pak(kCmdWriteMac, step.bytes, kMacBytes);
-    unsigned char reply[kReplySize];
-    int n = 0;
     QStringList lines;
-    const ReplyVerdict verdict = serial_query(send_buf, send_len, reply, &n, &lines);
+    ServiceReply answer;
+    const ReplyVerdict verdict
+        = queryService(start.id, kCmdWriteMac, step.bytes, kMacBytes, lines, &answer);
     if (!verdict.sent) {
         // Nothing went out (the port was not opened): the field and the
         // block stay where they were, for this unit.
         ui->lineEdit_wrmac->setText(typed);
         m_macBlockEnd = blockEndBefore;
     }
-    if (finishAbandoned(start.id, verdict, lines))
+    if (verdict.outcome == ReplyVerdict::Abandoned)
         return;
-    const ServiceReply answer = showServiceReply(reply, n, &lines);
     if (answer.status != ServiceReply::Ok) {
         finishRecord(start.id, resultOf(answer.status), lines.value(lines.size() - 1), QString(),
                      lines);
@@ -179,11 +171,10 @@ void MainWindow::writeMac()
     }
     // An answer only says the packet arrived; the unit's own reading of its
     // address is what proves the write.
-    get_dz_wr_pak(kCmdReadMac, nullptr, 0);
-    n = 0;
-    if (finishAbandoned(start.id, serial_query(send_buf, send_len, reply, &n, &lines), lines))
+    ServiceReply readBack;
+    if (queryService(start.id, kCmdReadMac, nullptr, 0, lines, &readBack).outcome
+        == ReplyVerdict::Abandoned)
         return;
-    const ServiceReply readBack = showServiceReply(reply, n, &lines);
     const QByteArray sent(reinterpret_cast<const char *>(step.bytes), kMacBytes);
     if (readBack.status == ServiceReply::Ok && readBack.info == sent) {
         lines << QStringLiteral("MAC读回校验通过");
@@ -194,6 +185,20 @@ void MainWindow::writeMac()
                                                              : QStringLiteral("无应答");
     lines << QStringLiteral("MAC读回校验失败：读回 %1").arg(seen);
     finishRecord(start.id, kResultReadBackFailed, lines.last(), QString(), lines);
+}
+
+// One service packet out and its reply judged into answer, the lines held in
+// lines; an exchange cut short is put on record here and leaves answer alone.
+ReplyVerdict MainWindow::queryService(qint64 recordId, quint8 command, const unsigned char *info,
+                                      int infoLength, QStringList &lines, ServiceReply *answer)
+{
+    get_dz_wr_pak(command, info, unsigned(infoLength));
+    unsigned char reply[kReplySize];
+    int n = 0;
+    const ReplyVerdict verdict = serial_query(send_buf, send_len, reply, &n, &lines);
+    if (!finishAbandoned(recordId, verdict, lines))
+        *answer = showServiceReply(reply, n, &lines);
+    return verdict;
 }
 
 Journal::Start MainWindow::startRecord(const char *operation, const QString &mac)
