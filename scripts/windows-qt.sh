@@ -2,8 +2,11 @@
 # Builds Qt 5.15 for 64-bit Windows with the MinGW-w64 cross compiler, once:
 # qtbase from Debian's source package, the SQLite amalgamation made from
 # Debian's sqlite3 source, Qt Serial Port from the vendored upstream tarball.
-# The result is cached outside the work tree under a key made of every input
-# (versions, compiler, options and this script), and reused while none changes.
+# The result is cached outside the work tree under a key made of its inputs
+# (package versions, compiler, configure options, the tarball's checksum and
+# RECIPE, raised whenever the steps below change), and reused while none
+# changes. qtbase and Qt Serial Port are separate stages: a failed second stage
+# does not rebuild the first.
 #
 #   bash scripts/windows-qt.sh          # builds if needed, prints the Qt prefix
 #
@@ -17,6 +20,7 @@ SERIALPORT_TARBALL=${FEEDERBENCH_SERIALPORT_TARBALL:-$ROOT/../shared/vendor/qtse
 [[ -f $SERIALPORT_TARBALL ]] || SERIALPORT_TARBALL=/work/shared/vendor/qtserialport-5.15.8.tar.xz
 SERIALPORT_SHA256=8921bb8b9e8bb73077de082b40846ec6204034682720a2d7cfd3e570c968c4b9
 JOBS=${JOBS:-2}
+RECIPE=1
 
 say() { printf '[windows-qt] %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
@@ -55,10 +59,11 @@ KEY=$({
     echo "qtbase $QTBASE_VERSION sqlite $SQLITE_VERSION gcc $GCC_VERSION"
     echo "serialport $SERIALPORT_SHA256"
     printf '%s\n' "${CONFIGURE_OPTS[@]}"
-    sha256sum "$0" | cut -d' ' -f1
+    echo "recipe $RECIPE"
 } | sha256sum | cut -c1-16)
 PREFIX=$CACHE/$KEY/qt
 STAMP=$CACHE/$KEY/done
+QTBASE_STAMP=$CACHE/$KEY/qtbase.done
 
 if [[ -f $STAMP ]]; then
     say "已缓存：$PREFIX"
@@ -73,29 +78,8 @@ say "构建 Qt for Windows（qtbase $QTBASE_VERSION，sqlite $SQLITE_VERSION，g
 echo "$SERIALPORT_SHA256  $SERIALPORT_TARBALL" | sha256sum -c --quiet - ||
     die "qtserialport 压缩包校验失败：$SERIALPORT_TARBALL"
 
-# apt-get source needs a deb-src entry for the archive the machine already uses.
-if ! apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep -q "^Version: $QTBASE_VERSION\$"; then
-    SRC_LIST=/etc/apt/sources.list.d/feederbench-deb-src.sources
-    if [[ ! -f $SRC_LIST ]]; then
-        say "添加 deb-src 源：$SRC_LIST"
-        {
-            shopt -s nullglob
-            for f in /etc/apt/sources.list.d/*.sources; do
-                [[ $f == "$SRC_LIST" ]] && continue
-                # Each deb822 stanza is copied with Types set to deb-src.
-                awk 'BEGIN { RS=""; ORS="\n\n" } /Types:.*deb/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
-            done
-        } >"$SRC_LIST.tmp"
-        if [[ -f /etc/apt/sources.list ]]; then
-            sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list >/etc/apt/sources.list.d/feederbench-deb-src.list
-        fi
-        mv "$SRC_LIST.tmp" "$SRC_LIST"
-    fi
-    apt-get -o DPkg::Lock::Timeout=600 -qq update >&2
-fi
-
 WORK=$CACHE/$KEY/build
-rm -rf "$WORK"
+[[ -f $QTBASE_STAMP ]] || rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK"
 
@@ -107,33 +91,64 @@ for t in gcc g++ c++ cpp; do
 done
 export PATH=$WORK/shim:$PATH
 
-say "取源码包"
-apt-get source -qq "qtbase-opensource-src=$QTBASE_VERSION" >&2
-apt-get source -qq "sqlite3=$SQLITE_VERSION" >&2
-QTSRC=$(find "$WORK" -maxdepth 1 -type d -name 'qtbase-opensource-src-*' | head -1)
-SQLSRC=$(find "$WORK" -maxdepth 1 -type d -name 'sqlite3-*' | head -1)
-[[ -d $QTSRC && -d $SQLSRC ]] || die "源码包解包失败"
+if [[ ! -f $QTBASE_STAMP ]]; then
+    # apt-get source needs a deb-src entry for the archive the machine already uses.
+    if ! apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep -q "^Version: $QTBASE_VERSION\$"; then
+        SRC_LIST=/etc/apt/sources.list.d/feederbench-deb-src.sources
+        if [[ ! -f $SRC_LIST ]]; then
+            say "添加 deb-src 源：$SRC_LIST"
+            {
+                shopt -s nullglob
+                for f in /etc/apt/sources.list.d/*.sources; do
+                    [[ $f == "$SRC_LIST" ]] && continue
+                    # Each deb822 stanza is copied with Types set to deb-src.
+                    awk 'BEGIN { RS=""; ORS="\n\n" } /Types:.*deb/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+                done
+            } >"$SRC_LIST.tmp"
+            if [[ -f /etc/apt/sources.list ]]; then
+                sed -n 's/^deb \(.*\)$/deb-src \1/p' /etc/apt/sources.list >/etc/apt/sources.list.d/feederbench-deb-src.list
+            fi
+            mv "$SRC_LIST.tmp" "$SRC_LIST"
+        fi
+        apt-get -o DPkg::Lock::Timeout=600 -qq update >&2
+    fi
 
-say "生成 SQLite 合并源文件"
-(cd "$SQLSRC" && ./configure --disable-tcl >sqlite-configure.log 2>&1 && make sqlite3.c >sqlite-make.log 2>&1) ||
-    die "SQLite 合并源文件生成失败（见 $SQLSRC/*.log）"
-mkdir -p "$QTSRC/src/3rdparty/sqlite"
-cp "$SQLSRC/sqlite3.c" "$SQLSRC/sqlite3.h" "$SQLSRC/sqlite3ext.h" "$QTSRC/src/3rdparty/sqlite/"
+    say "取源码包"
+    apt-get source -qq "qtbase-opensource-src=$QTBASE_VERSION" >&2
+    apt-get source -qq "sqlite3=$SQLITE_VERSION" >&2
+    QTSRC=$(find "$WORK" -maxdepth 1 -type d -name 'qtbase-opensource-src-*' | head -1)
+    SQLSRC=$(find "$WORK" -maxdepth 1 -type d -name 'sqlite3-*' | head -1)
+    [[ -d $QTSRC && -d $SQLSRC ]] || die "源码包解包失败"
 
-say "配置 qtbase"
-mkdir -p qtbase-build
-cd qtbase-build
-"$QTSRC/configure" -prefix "$PREFIX" "${CONFIGURE_OPTS[@]}" >configure.log 2>&1 ||
-    { tail -40 configure.log >&2; die "qtbase 配置失败（见 $WORK/qtbase-build/configure.log）"; }
-say "编译 qtbase（-j$JOBS）"
-nice -n 5 make -j"$JOBS" >make.log 2>&1 ||
-    { grep -m20 -B2 -A5 'error' make.log >&2 || tail -40 make.log >&2; die "qtbase 编译失败（见 $WORK/qtbase-build/make.log）"; }
-make install >install.log 2>&1 || die "qtbase 安装失败"
+    say "生成 SQLite 合并源文件"
+    (cd "$SQLSRC" && ./configure --disable-tcl >sqlite-configure.log 2>&1 && make sqlite3.c >sqlite-make.log 2>&1) ||
+        die "SQLite 合并源文件生成失败（见 $SQLSRC/*.log）"
+    mkdir -p "$QTSRC/src/3rdparty/sqlite"
+    cp "$SQLSRC/sqlite3.c" "$SQLSRC/sqlite3.h" "$SQLSRC/sqlite3ext.h" "$QTSRC/src/3rdparty/sqlite/"
+
+    say "配置 qtbase"
+    mkdir -p qtbase-build
+    cd qtbase-build
+    "$QTSRC/configure" -prefix "$PREFIX" "${CONFIGURE_OPTS[@]}" >configure.log 2>&1 ||
+        { tail -40 configure.log >&2; die "qtbase 配置失败（见 $WORK/qtbase-build/configure.log）"; }
+    say "编译 qtbase（-j$JOBS）"
+    nice -n 5 make -j"$JOBS" >make.log 2>&1 ||
+        { grep -m20 -B2 -A5 'error' make.log >&2 || tail -40 make.log >&2; die "qtbase 编译失败（见 $WORK/qtbase-build/make.log）"; }
+    make install >install.log 2>&1 || die "qtbase 安装失败"
+    # qmake and the libraries find everything relative to where they stand.
+    printf '[Paths]\nPrefix=..\n' >"$PREFIX/bin/qt.conf"
+    echo "seconds $(($(date +%s) - START))" >"$QTBASE_STAMP"
+fi
 cd "$WORK"
 
 say "编译 Qt Serial Port"
+SP_START=$(date +%s)
+rm -rf qtserialport-5.15.8 serialport-build
 tar -xf "$SERIALPORT_TARBALL"
-SPSRC=$(find "$WORK" -maxdepth 1 -type d -name 'qtserialport*' | head -1)
+SPSRC=$WORK/qtserialport-5.15.8
+# The tarball is the upstream tag as exported from git: without a .git folder
+# qmake would not run syncqt, which makes the module's forwarding headers.
+mkdir -p "$SPSRC/.git"
 mkdir -p serialport-build
 cd serialport-build
 "$PREFIX/bin/qmake" "$SPSRC" >qmake.log 2>&1 || die "qtserialport qmake 失败"
@@ -148,7 +163,8 @@ rm -rf "$WORK"
     echo "sqlite3 $SQLITE_VERSION"
     echo "qtserialport 5.15.8 sha256 $SERIALPORT_SHA256"
     echo "gcc $GCC_VERSION (posix threads)"
-    echo "seconds $(($(date +%s) - START))"
+    echo "qtbase $(cat "$QTBASE_STAMP")"
+    echo "qtserialport seconds $(($(date +%s) - SP_START))"
 } >"$STAMP"
 say "完成，用时 $(($(date +%s) - START)) 秒：$PREFIX"
 echo "$PREFIX"

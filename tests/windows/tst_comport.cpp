@@ -115,6 +115,12 @@ void tst_ComPort::pollOfTheSampleList()
     all.first()->setCheckState(0, Qt::Checked);
     bench.click("pushButton");
 
+    // Every entry of the list went out once, each a read of module 1 (register 1xxx).
+    const QStringList sent = sentFrames(*bench.window);
+    QCOMPARE(sent.size(), 12);
+    for (const QString &frame : sent)
+        QVERIFY2(frame.startsWith(QStringLiteral("55 03 1")), qPrintable(frame));
+    QVERIFY(expectRequests(sent));
     const QStringList lines = trimmed(resultLines(*bench.window));
     for (const char *failure : {"没有应答", "异常应答", "校验错误"})
         QVERIFY2(lines.filter(QString::fromUtf8(failure)).isEmpty(), qPrintable(lines.join('\n')));
@@ -123,13 +129,6 @@ void tst_ComPort::pollOfTheSampleList()
              qPrintable(lines.join('\n')));
     // A fresh unit's disconnect threshold, 432 tenths of a volt.
     QCOMPARE(bench.field("lineEdit_dytlz")->text(), QStringLiteral("43.2"));
-
-    // Every entry of the list went out once, each a read of module 1 (register 1xxx).
-    const QStringList sent = sentFrames(*bench.window);
-    QCOMPARE(sent.size(), 12);
-    for (const QString &frame : sent)
-        QVERIFY2(frame.startsWith(QStringLiteral("55 03 1")), qPrintable(frame));
-    QVERIFY(expectRequests(sent));
 }
 
 void tst_ComPort::closeModule1()
@@ -139,8 +138,8 @@ void tst_ComPort::closeModule1()
     bench.selectModule(QStringLiteral("1"));
     bench.click("pushButton_4");
 
-    QCOMPARE(resultLines(*bench.window), QStringList{QStringLiteral("模块[1]合闸成功")});
     QVERIFY(expectRequests({withCrc(QStringLiteral("55 06 18 02 00 00"))}));
+    QCOMPARE(resultLines(*bench.window), QStringList{QStringLiteral("模块[1]合闸成功")});
 }
 
 // The next unit's address is offered after a write; a read then shows the
@@ -151,13 +150,16 @@ void tst_ComPort::writeThenReadMac()
     QVERIFY2(bench.ready, qPrintable(portName()));
     bench.field("lineEdit_wrmac")->setText(QStringLiteral("00:39:28:90:00:2A"));
     bench.click("pushButton_wrmac");
-    QCOMPARE(bench.field("lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:00:2b"));
-    QVERIFY(trimmed(resultLines(*bench.window)).contains(QStringLiteral("serial_query成功")));
-
+    const QString offered = bench.field("lineEdit_wrmac")->text();
+    const QStringList writeLines = trimmed(resultLines(*bench.window));
     bench.click("pushButton_rdmac");
-    QCOMPARE(bench.field("lineEdit_rdmac")->text(), QStringLiteral("00:39:28:90:00:2a"));
     QVERIFY(expectRequests({asSeen(servicePacket(0x99, QByteArray::fromHex("00392890002a"))),
                             asSeen(servicePacket(0x98))}));
+
+    QCOMPARE(offered, QStringLiteral("00:39:28:90:00:2b"));
+    QVERIFY2(writeLines.contains(QStringLiteral("serial_query成功")),
+             qPrintable(writeLines.join('\n')));
+    QCOMPARE(bench.field("lineEdit_rdmac")->text(), QStringLiteral("00:39:28:90:00:2a"));
 }
 
 QTEST_MAIN(tst_ComPort)
