@@ -172,8 +172,14 @@ bool Journal::ensureOpen(QString *error)
     const bool sqlite = m_options.driver == JournalOptions::Sqlite;
     const QString driverName = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
     if (!QSqlDatabase::isDriverAvailable(driverName)) {
-        *error = failText(QStringLiteral("打开生产记录"),
-                          QStringLiteral("缺少 Qt 数据库驱动 %1").arg(driverName));
+        // The Windows build carries no PostgreSQL client: it keeps the record
+        // on this PC only, and says so where the shared record was asked for.
+        const QString why
+            = sqlite ? QStringLiteral("缺少 Qt 数据库驱动 %1").arg(driverName)
+                     : QStringLiteral("缺少 Qt 数据库驱动 %1：本版本不支持共享的 PostgreSQL 记录，"
+                                      "请在 config.ini 的 [journal] 中改用 driver=sqlite")
+                           .arg(driverName);
+        *error = failText(QStringLiteral("打开生产记录"), why);
         return false;
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(driverName, m_connection);

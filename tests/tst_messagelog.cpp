@@ -2,9 +2,7 @@
 // log to a file, and the session record that keeps every line of the run.
 
 #include "serial/messagelog.h"
-#include "support/unprivileged.h"
 #include "support/windowdriver.h"
-#include "tools/pty.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,17 +19,25 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+// Saving onto links, pipes and full devices, and Ctrl+C on an open port,
+// need what only Unix systems have here.
+#ifdef Q_OS_UNIX
+#include "support/unprivileged.h"
+#include "tools/pty.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 const QDateTime kWhen(QDate(2024, 11, 7), QTime(9, 29, 33, 45));
 
+#ifdef Q_OS_UNIX
 // The traffic window and its log hold exactly these plain lines.
 void setTrafficLines(MainWindow &w, const QStringList &lines)
 {
@@ -39,6 +45,7 @@ void setTrafficLines(MainWindow &w, const QStringList &lines)
     MainWindowProbe::logTraffic(w, lines);
     MainWindowProbe::flushLogs(w);
 }
+#endif
 
 void logSend(MainWindow &w, const QString &display)
 {
@@ -62,6 +69,7 @@ void rightClick(QPlainTextEdit *browser)
     QApplication::sendEvent(browser->viewport(), &event);
 }
 
+#ifdef Q_OS_UNIX
 struct stat fileStatus(const QString &path)
 {
     struct stat st
@@ -91,10 +99,14 @@ bool setMode(const QString &path, mode_t mode)
 enum class InPlace { HardLink, ReadOnlyFolder, Pipe };
 enum class LateFailure { DeviceFull, FileSizeLimit };
 
+#endif
+
 } // namespace
 
+#ifdef Q_OS_UNIX
 Q_DECLARE_METATYPE(InPlace)
 Q_DECLARE_METATYPE(LateFailure)
+#endif
 
 class tst_MessageLog : public QObject
 {
@@ -349,14 +361,19 @@ void tst_MessageLog::cancellingTheDialogWritesNothing()
 // files, or put a plain file where a pipe was.
 void tst_MessageLog::savingWritesInPlaceWhereItMust_data()
 {
+#ifdef Q_OS_UNIX
     QTest::addColumn<InPlace>("target");
     QTest::newRow("a hard-linked file keeps its other name") << InPlace::HardLink;
     QTest::newRow("a writable file in a folder the user cannot add to") << InPlace::ReadOnlyFolder;
     QTest::newRow("a named pipe stays a pipe and gets the text") << InPlace::Pipe;
+#endif
 }
 
 void tst_MessageLog::savingWritesInPlaceWhereItMust()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("Unix only");
+#else
     QFETCH(InPlace, target);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -414,22 +431,28 @@ void tst_MessageLog::savingWritesInPlaceWhereItMust()
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
              QStringList{QStringLiteral("traffic.txt")});
     setMode(folder, 0755);
+#endif
 }
 
 // A file that opened but did not take the whole text: the box says writing
 // failed, with the system's reason, and an ordinary file keeps its old text.
 void tst_MessageLog::savingFailuresAfterOpeningAreWriteFailures_data()
 {
+#ifdef Q_OS_UNIX
     QTest::addColumn<LateFailure>("failure");
     QTest::addColumn<QString>("reason"); // the system's words for it
     QTest::newRow("a device that is full, written in place")
         << LateFailure::DeviceFull << qt_error_string(ENOSPC);
     QTest::newRow("the temporary file hits the size limit, nothing replaced")
         << LateFailure::FileSizeLimit << qt_error_string(EFBIG);
+#endif
 }
 
 void tst_MessageLog::savingFailuresAfterOpeningAreWriteFailures()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("Unix only");
+#else
     QFETCH(LateFailure, failure);
     QFETCH(QString, reason);
     QTemporaryDir dir;
@@ -466,11 +489,13 @@ void tst_MessageLog::savingFailuresAfterOpeningAreWriteFailures()
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
                  QStringList{QStringLiteral("traffic.txt")});
     }
+#endif
 }
 
 // Ctrl+C is also the shortcut of "关闭串口".
 void tst_MessageLog::ctrlCCopiesOrCloses_data()
 {
+#ifdef Q_OS_UNIX
     QTest::addColumn<QString>("focus");
     QTest::addColumn<bool>("select");
     QTest::addColumn<bool>("copies");
@@ -479,10 +504,14 @@ void tst_MessageLog::ctrlCCopiesOrCloses_data()
     QTest::newRow("traffic window, nothing selected: closes the port")
         << "textBrowser" << false << false;
     QTest::newRow("the test tree: closes the port") << "treeWidget" << false << false;
+#endif
 }
 
 void tst_MessageLog::ctrlCCopiesOrCloses()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("Unix only");
+#else
     QFETCH(QString, focus);
     QFETCH(bool, select);
     QFETCH(bool, copies);
@@ -513,13 +542,16 @@ void tst_MessageLog::ctrlCCopiesOrCloses()
     QCOMPARE(widget<QAction>(w, "actionConnect")->isEnabled(), !copies);
     if (portIsOpen(w))
         widget<QAction>(w, "actionClose")->trigger(); // before the far end goes
+#endif
 }
 
 void tst_MessageLog::recordHoldsBothWindowsInOrder()
 {
     MainWindow w;
     const QString file = MainWindowProbe::sessionFile(w);
+#ifdef Q_OS_UNIX
     QVERIFY(file.startsWith(QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME"))));
+#endif
     QCOMPARE(QFileInfo(file).dir().dirName(), QStringLiteral("sessions"));
     const int before = recordLines(w).size(); // the start-up's lines
     widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
@@ -541,6 +573,9 @@ void tst_MessageLog::recordHoldsBothWindowsInOrder()
 // and the engineer is told that this run goes unrecorded.
 void tst_MessageLog::recordThatCannotBeOpenedIsReported()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("the data folder moves with XDG_DATA_HOME on Unix only");
+#endif
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QByteArray dataHome = qgetenv("XDG_DATA_HOME");

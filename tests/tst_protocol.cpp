@@ -13,7 +13,9 @@
 #include <cstring>
 #include <functional>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <io.h> // dup, dup2, close
+#else
 #include <unistd.h>
 #endif
 
@@ -38,26 +40,27 @@ const unsigned char *data(const QByteArray &bytes)
     return reinterpret_cast<const unsigned char *>(bytes.constData());
 }
 
-// What a call prints on standard output: the codec's diagnostic lines.
+// What a call prints on standard output: the codec's diagnostic lines. The
+// file is binary, so Windows' C library writes the line ends as they are.
 QByteArray capturedStdout(const std::function<void()> &call)
 {
-#ifdef Q_OS_UNIX
     QTemporaryFile file;
     if (!file.open())
         return "temporary file failed";
+    file.close();
+    std::FILE *sink = std::fopen(QFile::encodeName(file.fileName()).constData(), "w+b");
+    if (!sink)
+        return "temporary file failed";
     std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(file.handle(), STDOUT_FILENO);
+    const int out = fileno(stdout);
+    const int saved = dup(out);
+    dup2(fileno(sink), out);
     call();
     std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
+    dup2(saved, out);
     close(saved);
-    file.seek(0);
-    return file.readAll();
-#else
-    call();
-    return {};
-#endif
+    std::fclose(sink);
+    return file.open() ? file.readAll() : QByteArray("temporary file failed");
 }
 
 } // namespace
