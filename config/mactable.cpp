@@ -57,15 +57,18 @@ MacTable readMacTable(QIODevice &device)
                                    .arg(kMaxSerialNumberLength);
                 continue;
             }
-            if (lengthWithoutTrailingBlanks(line.mid(firstComma + 1, macEnd - firstComma - 1))
-                > kMaxMacLength) {
+            // A spreadsheet may leave blanks after the address: they are not
+            // part of it, and a line of them must not reach the windows.
+            const QStringRef macField = line.mid(firstComma + 1, macEnd - firstComma - 1);
+            const int macLength = lengthWithoutTrailingBlanks(macField);
+            if (macLength > kMaxMacLength) {
                 table.lines << QStringLiteral("mac.csv第%1行的MAC地址超过%2个字符，未载入")
                                    .arg(lineNumber)
                                    .arg(kMaxMacLength);
                 continue;
             }
             const QString sn = line.left(firstComma).toString();
-            const QString mac = line.mid(firstComma + 1, macEnd - firstComma - 1).toString();
+            const QString mac = macField.left(macLength).toString();
             table.snList << sn;
             table.macList << mac;
             table.lines

@@ -16,7 +16,7 @@ struct MacTable
 // Reads the rows of an open device (opened without text mode: lines may end in
 // LF, CR LF or a lone CR). Loaded rows are numbered from 1 in "%1=>%2[%3]";
 // lines with fewer than two fields, a serial number above 64 characters or an
-// address above 64 (trailing blanks not counted) are not loaded, and a line
+// address above 64 (trailing blanks not counted, and not kept) are not loaded, and a line
 // naming each by its line number goes into lines. A CR before a line's LF
 // (CR CR LF from a file converted twice) is part of the line end.
 MacTable readMacTable(QIODevice &device);
