@@ -336,19 +336,22 @@ bool Journal::finish(qint64 id, const QString &result, const QString &detail, co
     if (!ensureOpen(error))
         return false;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    const auto fail = [&](const QSqlQuery &query) {
-        *error = failText(QStringLiteral("写入生产记录"), query.lastError().text());
-        db.rollback();
-        m_open = false;
-        return false;
-    };
+    const bool sqlite = m_options.driver == JournalOptions::Sqlite;
+    QString why;
     // The outcome and the claim given back are one transaction: committed
     // together before the result line is shown.
-    if (!db.transaction()) {
-        *error = failText(QStringLiteral("写入生产记录"), db.lastError().text());
+    if (!exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"), &why)) {
+        *error = failText(QStringLiteral("写入生产记录"), why);
         m_open = false;
         return false;
     }
+    const auto fail = [&](const QString &reason) {
+        *error = failText(QStringLiteral("写入生产记录"), reason);
+        QString ignored;
+        exec(QStringLiteral("ROLLBACK"), &ignored);
+        m_open = false;
+        return false;
+    };
     QSqlQuery update(db);
     if (mac.isEmpty()) {
         update.prepare(QStringLiteral("UPDATE attempts SET result = ?, detail = ? WHERE id = ?"));
@@ -362,7 +365,7 @@ bool Journal::finish(qint64 id, const QString &result, const QString &detail, co
         update.addBindValue(mac);
     update.addBindValue(id);
     if (!update.exec())
-        return fail(update);
+        return fail(update.lastError().text());
     if (result == QLatin1String(kResultNotSent)) {
         // Only the claim this attempt made: an address the unit already held
         // from an earlier write stays its own.
@@ -370,14 +373,10 @@ bool Journal::finish(qint64 id, const QString &result, const QString &detail, co
         release.prepare(QStringLiteral("DELETE FROM mac_claims WHERE attempt = ?"));
         release.addBindValue(id);
         if (!release.exec())
-            return fail(release);
+            return fail(release.lastError().text());
     }
-    if (!db.commit()) {
-        *error = failText(QStringLiteral("写入生产记录"), db.lastError().text());
-        db.rollback();
-        m_open = false;
-        return false;
-    }
+    if (!exec(QStringLiteral("COMMIT"), &why))
+        return fail(why);
     return true;
 }
 

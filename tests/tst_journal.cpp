@@ -145,31 +145,10 @@ private:
     void startServer();
 
 private slots:
-    void exportCsv();
     void twoProcessesShareSqliteFile();
     void twoProcessesSharePostgres();
     void serverStoppedInTheMiddle();
 };
-
-void tst_Journal::exportCsv()
-{
-    JournalRow row;
-    row.timeMs = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 1, 5)).toMSecsSinceEpoch();
-    row.bench = QStringLiteral("工位1");
-    row.port = QStringLiteral("ttyUSB0");
-    row.sn = QStringLiteral("PDU,\"01\"");
-    row.operation = QString::fromLatin1(kOpWriteMac);
-    row.mac = QStringLiteral("00:39:28:90:00:10");
-    row.result = QString::fromLatin1(kResultVerified);
-    row.detail = QStringLiteral("MAC读回校验通过");
-    const QByteArray csv = journalCsv({row});
-    QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
-    const QStringList lines = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
-    QCOMPARE(lines.size(), 3); // header, the row, the empty tail after the last line end
-    QCOMPARE(lines.at(1),
-             QStringLiteral("2026-12-07 09:30:01.005,工位1,ttyUSB0,\"PDU,\"\"01\"\"\",写MAC,"
-                            "00:39:28:90:00:10,已写入，读回一致,MAC读回校验通过"));
-}
 
 void tst_Journal::twoBenchesShareOneRecord(const JournalOptions &options, const QByteArray &section)
 {
