@@ -95,8 +95,9 @@ FeederBench $version（Windows 64 位）
 说明
 - $journal_note
 - 本版在 Linux 上交叉编译，在 Wine 下测试过：程序能启动并显示窗口，读测试、合闸、写入和读取 MAC
-  发往串口的请求经模拟配电单元核对无误；但 Wine 下程序收不到模拟单元的应答，应答的处理尚未在
-  Windows 上验证。尚未在真实的 Windows 电脑和真实串口上测试过，窗口外观以实际 Windows 为准。
+  发往串口的请求经模拟配电单元核对无误，模拟单元的应答也正确显示（测试时为 Wine 的串口补上了
+  Windows 串口的行为，程序本身未改）。尚未在真实的 Windows 电脑和真实串口上测试过，
+  窗口外观以实际 Windows 为准。
 - 程序使用 Qt 5.15.8 和 Qt Serial Port 5.15.8（LGPL 3 许可，见 licenses 文件夹）。
   Qt 以动态库（Qt5*.dll）随附，可以用自行编译的同版本 Qt 库替换它们。
   Qt 的源码来自 Debian 的 qtbase-opensource-src 源码包（版本见 licenses\\qt-build.txt），
