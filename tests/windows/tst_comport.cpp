@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -99,10 +101,26 @@ class tst_ComPort : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void pollOfTheSampleList();
     void closeModule1();
     void writeThenReadMac();
 };
+
+// Under Wine, a DLL loaded while one of the diverted serial waits
+// (wine_comm_wait.cpp) is registered never finishes loading: the SQLite
+// driver, which the first MAC command loads, is loaded here, before any port
+// opens. Windows itself needs no such step.
+void tst_ComPort::initTestCase()
+{
+    {
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(db.open());
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+}
 
 void tst_ComPort::pollOfTheSampleList()
 {
@@ -121,7 +139,9 @@ void tst_ComPort::pollOfTheSampleList()
     for (const QString &frame : sent)
         QVERIFY2(frame.startsWith(QStringLiteral("55 03 1")), qPrintable(frame));
     QVERIFY(expectRequests(sent));
-    const QStringList lines = trimmed(resultLines(*bench.window));
+    // The run's summary line counts each kind of failure, all of them 0.
+    const QStringList lines = trimmed(resultLines(*bench.window))
+                                  .filter(QRegularExpression(QStringLiteral("^(?!合计)")));
     for (const char *failure : {"没有应答", "异常应答", "校验错误"})
         QVERIFY2(lines.filter(QString::fromUtf8(failure)).isEmpty(), qPrintable(lines.join('\n')));
     QVERIFY2(lines.contains(QStringLiteral("开关状态:1")), qPrintable(lines.join('\n')));
@@ -142,8 +162,8 @@ void tst_ComPort::closeModule1()
     QCOMPARE(resultLines(*bench.window), QStringList{QStringLiteral("模块[1]合闸成功")});
 }
 
-// The next unit's address is offered after a write; a read then shows the
-// address the unit now holds.
+// The write is read back (0x98) in the same operation; the next unit's
+// address is offered after it; a read then shows the address the unit holds.
 void tst_ComPort::writeThenReadMac()
 {
     ComBench bench;
@@ -154,10 +174,10 @@ void tst_ComPort::writeThenReadMac()
     const QStringList writeLines = trimmed(resultLines(*bench.window));
     bench.click("pushButton_rdmac");
     QVERIFY(expectRequests({asSeen(servicePacket(0x99, QByteArray::fromHex("00392890002a"))),
-                            asSeen(servicePacket(0x98))}));
+                            asSeen(servicePacket(0x98)), asSeen(servicePacket(0x98))}));
 
     QCOMPARE(offered, QStringLiteral("00:39:28:90:00:2b"));
-    QVERIFY2(writeLines.contains(QStringLiteral("serial_query成功")),
+    QVERIFY2(writeLines.contains(QStringLiteral("MAC读回校验通过")),
              qPrintable(writeLines.join('\n')));
     QCOMPARE(bench.field("lineEdit_rdmac")->text(), QStringLiteral("00:39:28:90:00:2a"));
 }
