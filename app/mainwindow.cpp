@@ -1,6 +1,7 @@
 // The window's construction, its initialisation and leaving the program.
 
 #include "app/mainwindow.h"
+
 #include "app/windowfit.h"
 #include "ui_mainwindow.h"
 
@@ -13,22 +14,22 @@
 #endif
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent),
-      ui(new Ui::MainWindow),
-      serialPort(nullptr),
-      cycleTimer(nullptr),
-      treeMenu(nullptr),
-      treeWidget(nullptr),
-      recvCount(0),
-      sendCount(0),
-      cycleIndex(1),
-      recvBuf{},
-      readFrame{},
-      recvLen(0),
-      recvFlag(0),
-      rootItem(nullptr),
-      macCount(0),
-      m_clock([] { return QDateTime::currentDateTime(); })
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , serialPort(nullptr)
+    , cycleTimer(nullptr)
+    , treeMenu(nullptr)
+    , treeWidget(nullptr)
+    , recvCount(0)
+    , sendCount(0)
+    , cycleIndex(1)
+    , recvBuf{}
+    , readFrame{}
+    , recvLen(0)
+    , recvFlag(0)
+    , rootItem(nullptr)
+    , macCount(0)
+    , m_clock([] { return QDateTime::currentDateTime(); })
 {
     ui->setupUi(this);
     openSessionRecord();
@@ -90,8 +91,8 @@ void MainWindow::InitWindow()
 void MainWindow::connectSendPanel()
 {
     for (int n = 1; n <= 5; ++n) {
-        auto *button =
-            ui->groupBoxMessage->findChild<QPushButton *>(QStringLiteral("pushButtonSend%1").arg(n));
+        auto *button = ui->groupBoxMessage->findChild<QPushButton *>(
+            QStringLiteral("pushButtonSend%1").arg(n));
         if (button)
             connect(button, &QPushButton::clicked, this, &MainWindow::SingleSendData);
     }

@@ -269,7 +269,7 @@ private:
     // lines: where the lines go instead of the result window (held until the
     // record of the operation is committed).
     ReplyVerdict serial_query(const unsigned char *data, int data_len, unsigned char *reply,
-                      int *reply_len, QStringList *lines = nullptr);
+                              int *reply_len, QStringList *lines = nullptr);
     ServiceReply showServiceReply(const unsigned char *reply, int n, QStringList *lines);
     ReplyVerdict queryService(qint64 recordId, quint8 command, const unsigned char *info,
                               int infoLength, QStringList &lines, ServiceReply *answer);

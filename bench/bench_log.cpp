@@ -8,9 +8,9 @@
 //   bench_log [--lines N]   (default 1 000 000)
 
 #include "app/mainwindow.h"
+#include "serial/logstore.h"
 #include "support/testdata.h"
 #include "support/windowdriver.h"
-#include "serial/logstore.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,10 +8,10 @@
 //   bench_soak [--minutes N] [--interval MS] [--baud B]
 
 #include "app/mainwindow.h"
-#include "support/testdata.h"
-#include "support/windowdriver.h"
 #include "protocol/hex.h"
 #include "protocol/modbus.h"
+#include "support/testdata.h"
+#include "support/windowdriver.h"
 
 #include <QAction>
 #include <QApplication>
@@ -113,7 +113,8 @@ int main(int argc, char *argv[])
             std::printf("%8.1f %10d %12d %12lld %12.2f %12ld\n", minute,
                         MainWindowProbe::sendCount(w) / length, MainWindowProbe::recvCount(w),
                         MainWindowProbe::trafficLines(w),
-                        QFileInfo(MainWindowProbe::sessionFile(w)).size() / 1e6, residentMemoryKb());
+                        QFileInfo(MainWindowProbe::sessionFile(w)).size() / 1e6,
+                        residentMemoryKb());
             std::fflush(stdout);
         };
         const qint64 linesAtStart = MainWindowProbe::trafficLines(w); // mac.csv's rows

@@ -245,8 +245,8 @@ QString MainWindow::recordSerialNumber() const
     return ui->lineEdit_sn->text() == m_matchedSn ? m_matchedSn : QString();
 }
 
-ReplyVerdict MainWindow::serial_query(const unsigned char *data, int data_len,
-                                      unsigned char *reply, int *reply_len, QStringList *lines)
+ReplyVerdict MainWindow::serial_query(const unsigned char *data, int data_len, unsigned char *reply,
+                                      int *reply_len, QStringList *lines)
 {
     const ReplyVerdict verdict = exchangeRequest(data, data_len, ReplyKind::service());
     // An exchange cut short has no reply to speak of; the operation's end says why.

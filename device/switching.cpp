@@ -150,8 +150,8 @@ ReplyVerdict MainWindow::switchModule(int command)
     const int module = moduleNumber();
     const int length
         = make_write_single_frame(kBusAddress, moduleRegister(module, c.base), c.value);
-    const ReplyVerdict verdict = exchangeRequest(
-        requestFrame, length, ReplyKind::modbus(kWriteSingleRegister));
+    const ReplyVerdict verdict
+        = exchangeRequest(requestFrame, length, ReplyKind::modbus(kWriteSingleRegister));
     if (verdict.outcome == ReplyVerdict::Abandoned)
         return verdict;
     if (verdict.ok())

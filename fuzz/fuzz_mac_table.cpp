@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int i = 0; i < table.snList.size(); ++i) {
         const QString &sn = table.snList.at(i);
         const QString &mac = table.macList.at(i);
-        if (holdsLineEndOrComma(sn) || holdsLineEndOrComma(mac) || sn.size() > 64
-            || mac.size() > 64 || (!mac.isEmpty() && mac.back().isSpace()))
+        if (holdsLineEndOrComma(sn) || holdsLineEndOrComma(mac) || sn.size() > 64 || mac.size() > 64
+            || (!mac.isEmpty() && mac.back().isSpace()))
             __builtin_trap();
     }
     if (!table.snList.isEmpty()

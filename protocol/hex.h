@@ -15,7 +15,7 @@ QString hexReplyText(const unsigned char *bytes, int length);
 // A send line turned into the bytes to transmit and the text to log.
 struct SendConversion
 {
-    bool ok = true;       // false: a hexadecimal piece did not convert
+    bool ok = true; // false: a hexadecimal piece did not convert
     QByteArray bytes;
     QString display;
 };

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QtTest>
 
-
 namespace {
 
 // A device list with the switch state only: no clock entry.

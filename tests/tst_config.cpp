@@ -53,28 +53,41 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("number");
 
-        QTest::newRow("no file: empty text, number 10")
-            << QByteArray() << "comm" << "count" << "" << 10;
+        QTest::newRow("no file: empty text, number 10") << QByteArray() << "comm"
+                                                        << "count"
+                                                        << "" << 10;
         QTest::newRow("missing key: empty text, number 10")
-            << QByteArray("[comm]\nother=3\n") << "comm" << "count" << "" << 10;
+            << QByteArray("[comm]\nother=3\n") << "comm"
+            << "count"
+            << "" << 10;
         QTest::newRow("empty value is present: number 0")
-            << QByteArray("[comm]\ncount=\n") << "comm" << "count" << "" << 0;
-        QTest::newRow("decimal text") << QByteArray("[comm]\ncount=16\n") << "comm" << "count"
+            << QByteArray("[comm]\ncount=\n") << "comm"
+            << "count"
+            << "" << 0;
+        QTest::newRow("decimal text") << QByteArray("[comm]\ncount=16\n") << "comm"
+                                      << "count"
                                       << "16" << 16;
         QTest::newRow("not an integer: 0") << QByteArray("[dev00]\ntype=1a\n") << "dev00"
-                                           << "type" << "1a" << 0;
+                                           << "type"
+                                           << "1a" << 0;
         QTest::newRow("beyond int: 0, not a truncated number")
-            << QByteArray("[comm]\ncount=99999999999\n") << "comm" << "count" << "99999999999"
-            << 0;
+            << QByteArray("[comm]\ncount=99999999999\n") << "comm"
+            << "count"
+            << "99999999999" << 0;
         QTest::newRow("Chinese text in UTF-8")
             << QByteArray("[dev01]\ndes=\xE5\xBC\x80\xE5\x85\xB3\xE7\x8A\xB6\xE6\x80\x81\n")
-            << "dev01" << "des" << QStringLiteral("开关状态") << 0;
-        QTest::newRow("comma stays part of the text")
-            << QByteArray("[dev01]\ndes=A,B\n") << "dev01" << "des" << "A,B" << 0;
-        QTest::newRow("dev5 is not dev05")
-            << QByteArray("[dev5]\nreg=0704\n") << "dev05" << "reg" << "" << 10;
+            << "dev01"
+            << "des" << QStringLiteral("开关状态") << 0;
+        QTest::newRow("comma stays part of the text") << QByteArray("[dev01]\ndes=A,B\n") << "dev01"
+                                                      << "des"
+                                                      << "A,B" << 0;
+        QTest::newRow("dev5 is not dev05") << QByteArray("[dev5]\nreg=0704\n") << "dev05"
+                                           << "reg"
+                                           << "" << 10;
         QTest::newRow("byte-order mark not part of the first section")
-            << QByteArray("\xEF\xBB\xBF[comm]\ncount=7\n") << "comm" << "count" << "7" << 7;
+            << QByteArray("\xEF\xBB\xBF[comm]\ncount=7\n") << "comm"
+            << "count"
+            << "7" << 7;
     }
 
     void readValue()
@@ -90,7 +103,8 @@ private slots:
 
     void writtenValueReadsBackAsUtf8()
     {
-        write_config_value(QStringLiteral("dev03"), QStringLiteral("des"), QStringLiteral("过流阈值"));
+        write_config_value(QStringLiteral("dev03"), QStringLiteral("des"),
+                           QStringLiteral("过流阈值"));
         QCOMPARE(read_config_string(QStringLiteral("dev03"), QStringLiteral("des")),
                  QStringLiteral("过流阈值"));
 
@@ -120,10 +134,10 @@ private slots:
                    + iniSection(3, "0805", "Low-voltage cut-off", 0, 1, 1)
                    + iniSection(4, "080F", "Device time", 8, 4)
             << 5 << QStringList{}
-            << QStringList{"0|0000|Module data|10|0|0", "0704|0704|Switch state|0|1|0",
-                           "070F|070F|Protection flags|4|1|0",
-                           "0805|0805|Low-voltage cut-off|0|1|1", "080F|080F|Device time|8|4|0",
-                           kEmptyEntry};
+            << QStringList{
+                   "0|0000|Module data|10|0|0",        "0704|0704|Switch state|0|1|0",
+                   "070F|070F|Protection flags|4|1|0", "0805|0805|Low-voltage cut-off|0|1|1",
+                   "080F|080F|Device time|8|4|0",      kEmptyEntry};
 
         QTest::newRow("bad reg stops the load; later entries keep their contents")
             << QByteArray("[comm]\ncount=4\n") + iniSection(0, "0", "G", 10, 0)
@@ -137,16 +151,16 @@ private slots:
             << QStringList{"0805|0805||10|10|10"};
 
         QTest::newRow("only the low 16 bits of reg make the register")
-            << QByteArray("[comm]\ncount=1\n") + iniSection(0, "1F0704", "X", 0) << 1 << QStringList{}
-            << QStringList{"1F0704|0704|X|0|1|0"};
+            << QByteArray("[comm]\ncount=1\n") + iniSection(0, "1F0704", "X", 0) << 1
+            << QStringList{} << QStringList{"1F0704|0704|X|0|1|0"};
 
         QTest::newRow("count 0: nothing loaded")
             << QByteArray("[comm]\ncount=0\n") + iniSection(0, "0704", "A", 0) << 0 << QStringList{}
             << QStringList{kEmptyEntry};
 
         QTest::newRow("negative count: nothing loaded")
-            << QByteArray("[comm]\ncount=-7\n") + iniSection(0, "0704", "A", 0) << 0 << QStringList{}
-            << QStringList{kEmptyEntry};
+            << QByteArray("[comm]\ncount=-7\n") + iniSection(0, "0704", "A", 0) << 0
+            << QStringList{} << QStringList{kEmptyEntry};
 
         QByteArray sixty("[comm]\ncount=60\n");
         for (int i = 0; i < 60; ++i)

@@ -201,8 +201,7 @@ private slots:
         QTest::newRow("duplicate serial number: first row wins")
             << "PDU02" << QStringList{"idx=1 sn=PDU02=>[00:39:28:90:00:11]"} << "00:39:28:90:00:11";
         QTest::newRow("address with a trailing tab: taken without it")
-            << "PDU04" << QStringList{"idx=3 sn=PDU04=>[00:39:28:90:00:12]"}
-            << "00:39:28:90:00:12";
+            << "PDU04" << QStringList{"idx=3 sn=PDU04=>[00:39:28:90:00:12]"} << "00:39:28:90:00:12";
         // A miss empties the address field: it must not offer another unit's address.
         QTest::newRow("trailing space: not found, MAC field emptied")
             << "PDU01 " << QStringList{"sn=PDU01  not find!!!", emptied} << "";

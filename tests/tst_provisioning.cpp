@@ -382,9 +382,9 @@ void tst_Provisioning::writeMacCutShort()
     JournalOptions options;
     options.path = JournalOptions::defaultSqlitePath();
     Journal journal(options);
-    const Journal::Start other = journal.begin(QLatin1String(kOpWriteMac), 0, QStringLiteral("x"),
-                                               QStringLiteral("OTHER"),
-                                               QStringLiteral("00:39:28:90:00:10"));
+    const Journal::Start other
+        = journal.begin(QLatin1String(kOpWriteMac), 0, QStringLiteral("x"), QStringLiteral("OTHER"),
+                        QStringLiteral("00:39:28:90:00:10"));
     QVERIFY(other.error.isEmpty());
     QCOMPARE(other.taken, lineGoes);
 }

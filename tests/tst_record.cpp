@@ -47,8 +47,8 @@ void tst_Record::claims_data()
     QTest::newRow("unanswered write: the unit may hold it") << noReply << "PDU02" << true;
     QTest::newRow("cut short after sending: kept")
         << QString::fromLatin1(kResultAborted) << "PDU02" << true;
-    QTest::newRow("never sent: free again") << QString::fromLatin1(kResultNotSent) << "PDU02"
-                                            << false;
+    QTest::newRow("never sent: free again")
+        << QString::fromLatin1(kResultNotSent) << "PDU02" << false;
 }
 
 void tst_Record::claims()
@@ -59,8 +59,8 @@ void tst_Record::claims()
     const QString mac = QStringLiteral("00:39:28:90:00:10");
     const qint64 firstMs = QDateTime(QDate(2026, 12, 7), QTime(9, 0)).toMSecsSinceEpoch();
     Journal journal(m_options);
-    const Journal::Start first = journal.begin(QLatin1String(kOpWriteMac), firstMs,
-                                               QStringLiteral("COM3"), QStringLiteral("PDU01"), mac);
+    const Journal::Start first = journal.begin(
+        QLatin1String(kOpWriteMac), firstMs, QStringLiteral("COM3"), QStringLiteral("PDU01"), mac);
     QVERIFY2(first.error.isEmpty(), qPrintable(first.error));
     QVERIFY(first.id > 0 && !first.taken);
     QString error;
@@ -69,8 +69,8 @@ void tst_Record::claims()
 
     // A second bench on the same file.
     Journal other(m_options);
-    const Journal::Start second = other.begin(QLatin1String(kOpWriteMac), firstMs + 1000,
-                                              QStringLiteral("COM4"), sn, mac);
+    const Journal::Start second
+        = other.begin(QLatin1String(kOpWriteMac), firstMs + 1000, QStringLiteral("COM4"), sn, mac);
     QVERIFY2(second.error.isEmpty(), qPrintable(second.error));
     QCOMPARE(second.taken, taken);
     if (taken) {
@@ -79,8 +79,8 @@ void tst_Record::claims()
     }
     const QVector<JournalRow> rows = other.rows(QString(), &error);
     QCOMPARE(rows.size(), 2); // every attempt, a refused one too; newest first
-    QCOMPARE(rows.at(0).result, taken ? QString::fromLatin1(kResultRefused)
-                                      : QString::fromLatin1(kResultPending));
+    QCOMPARE(rows.at(0).result,
+             taken ? QString::fromLatin1(kResultRefused) : QString::fromLatin1(kResultPending));
     QCOMPARE(rows.at(1).result, outcome);
     QCOMPARE(rows.at(1).bench, QStringLiteral("工位1"));
 }
@@ -93,9 +93,9 @@ void tst_Record::unwritableRecordRefuses()
     blocker.close();
     m_options.path = blocker.fileName() + QStringLiteral("/provisioning.db");
     Journal journal(m_options);
-    const Journal::Start start = journal.begin(QLatin1String(kOpWriteMac), 0, QStringLiteral("COM3"),
-                                               QStringLiteral("PDU01"),
-                                               QStringLiteral("00:39:28:90:00:10"));
+    const Journal::Start start
+        = journal.begin(QLatin1String(kOpWriteMac), 0, QStringLiteral("COM3"),
+                        QStringLiteral("PDU01"), QStringLiteral("00:39:28:90:00:10"));
     QCOMPARE(start.id, qint64(0));
     QVERIFY(!start.error.isEmpty());
 }

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QtTest>
 
-
 namespace {
 
 // The registers this file writes, as a config.ini lists them; thresholds with

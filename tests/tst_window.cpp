@@ -804,9 +804,10 @@ void tst_Window::actionsInMenusAndToolBar()
     QCOMPARE(w.menuBar(), bar);
     QCOMPARE(actionNames(bar->actions()),
              (QStringList{"menuFile", "menuEdit", "menuWindow", "menuHelp"}));
-    QCOMPARE(actionNames(widget<QMenu>(w, "menuFile")->actions()),
-             (QStringList{"actionConnect", "actionClose", "actionSave", "actionOpenRecordFolder",
-                          "actionRefresh", "actionExportRecord", "actionExit"})); // no separators either
+    QCOMPARE(
+        actionNames(widget<QMenu>(w, "menuFile")->actions()),
+        (QStringList{"actionConnect", "actionClose", "actionSave", "actionOpenRecordFolder",
+                     "actionRefresh", "actionExportRecord", "actionExit"})); // no separators either
     QCOMPARE(actionNames(widget<QMenu>(w, "menuWindow")->actions()),
              QStringList{"actionRecordWindow"});
     for (const char *empty : {"menuEdit", "menuHelp"})
@@ -837,9 +838,9 @@ void tst_Window::actionsInMenusAndToolBar()
 void tst_Window::actionsStartEnabledAndNotCheckable()
 {
     MainWindow &w = *m_window;
-    for (const char *name : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
-                             "actionExit", "actionmenu_file_sub5", "actionExportRecord",
-                          "actionRecordWindow"}) {
+    for (const char *name :
+         {"actionConnect", "actionClose", "actionSave", "actionRefresh", "actionExit",
+          "actionmenu_file_sub5", "actionExportRecord", "actionRecordWindow"}) {
         auto *action = widget<QAction>(w, name);
         QVERIFY2(action->isEnabled(), name);
         QVERIFY2(!action->isCheckable(), name);

@@ -63,12 +63,12 @@ public:
     QDateTime moduleTime(int module) const;
 
     // Fault switches of the unit itself.
-    QSet<int> silentModules;            // these module numbers never answer
-    QMap<int, quint8> forcedException;  // module -> exception code for every request
-    bool corruptCrc = false;            // every Modbus reply goes out with a bad CRC
-    bool echoNextRegister = false;      // a write is done, its echo names the register after it
-    quint8 serviceReturnCode = 0;       // fourth byte of service replies (0 = normal)
-    bool forgetMacWrites = false;       // a MAC write is acknowledged but not stored
+    QSet<int> silentModules;           // these module numbers never answer
+    QMap<int, quint8> forcedException; // module -> exception code for every request
+    bool corruptCrc = false;           // every Modbus reply goes out with a bad CRC
+    bool echoNextRegister = false;     // a write is done, its echo names the register after it
+    quint8 serviceReturnCode = 0;      // fourth byte of service replies (0 = normal)
+    bool forgetMacWrites = false;      // a MAC write is acknowledged but not stored
 
     // Factory settings (restoreFactoryState puts these back).
     static QByteArray factoryMac();

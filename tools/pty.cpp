@@ -14,7 +14,8 @@
 #include <unistd.h>
 #endif
 
-PtyPair::PtyPair(QObject *parent) : QObject(parent)
+PtyPair::PtyPair(QObject *parent)
+    : QObject(parent)
 {
 #ifdef Q_OS_UNIX
     char name[128] = {};

@@ -20,7 +20,7 @@ public:
 
     bool isOpen() const { return m_master >= 0; }
     int masterFd() const { return m_master; }
-    int slaveFd() const { return m_slave; } // ours, kept open; -1 after closeMaster()
+    int slaveFd() const { return m_slave; }           // ours, kept open; -1 after closeMaster()
     QString slavePath() const { return m_slavePath; } // "/dev/pts/N"
 
     // Bytes the tool wrote, gathered from the master as the event loop runs.

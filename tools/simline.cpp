@@ -49,7 +49,8 @@ QByteArray defaultChatter()
 class SimLine::Pacer
 {
 public:
-    Pacer(SimLine *line, std::function<void()> onTimeout) : m_onTimeout(std::move(onTimeout))
+    Pacer(SimLine *line, std::function<void()> onTimeout)
+        : m_onTimeout(std::move(onTimeout))
     {
 #ifdef Q_OS_LINUX
         m_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);

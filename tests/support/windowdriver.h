@@ -51,8 +51,8 @@ public:
     bool once = false;         // stop after the first box
 
     int count() const { return boxes.size(); }
-    QStringList texts() const;            // of every box answered
-    QList<SeenBox> toolBoxes() const;     // without the file dialog's own "replace it?"
+    QStringList texts() const;        // of every box answered
+    QList<SeenBox> toolBoxes() const; // without the file dialog's own "replace it?"
 
 private:
     void answer(QWidget *modal);
