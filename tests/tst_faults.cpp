@@ -189,14 +189,6 @@ int unitWrites(BenchRig &rig)
     return writes;
 }
 
-QStringList trimmed(const QStringList &lines)
-{
-    QStringList out;
-    for (const QString &line : lines)
-        out << line.trimmed();
-    return out;
-}
-
 // Expected lines end in "…" where only their start is known (a reply cut
 // by the buffer decodes into bytes no one can foretell).
 void compareLines(const QStringList &actual, const QStringList &expected)

@@ -16,19 +16,6 @@
 
 namespace {
 
-QString asSeen(const QByteArray &request)
-{
-    return QString::fromLatin1(request.toHex(' ').toUpper());
-}
-
-QStringList trimmed(const QStringList &lines)
-{
-    QStringList out;
-    for (const QString &l : lines)
-        out << l.trimmed();
-    return out;
-}
-
 // The far end of a bare line: answers every request (up to its carriage
 // return) with the same bytes, or stays silent when there are none.
 struct CannedLine

@@ -99,3 +99,16 @@ long residentMemoryKb()
             return line.mid(6).trimmed().split(' ').first().toLong();
     return -1;
 }
+
+QString asSeen(const QByteArray &request)
+{
+    return QString::fromLatin1(request.toHex(' ').toUpper());
+}
+
+QStringList trimmed(const QStringList &lines)
+{
+    QStringList out;
+    for (const QString &line : lines)
+        out << line.trimmed();
+    return out;
+}

@@ -57,3 +57,8 @@ QStringList framesWithCrc(const QStringList &hex);
 // 4-bit check, INFO in upper-case hex, the 16-bit two's complement of the
 // character sum, carriage return.
 QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray());
+
+// A request as the simulated unit's log and the tests write it: "7E 32 31 …".
+QString asSeen(const QByteArray &request);
+// Result lines without the blanks around them.
+QStringList trimmed(const QStringList &lines);

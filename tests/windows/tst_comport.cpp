@@ -27,19 +27,6 @@ QString portName()
     return name.isEmpty() ? QStringLiteral("COM5") : name;
 }
 
-QString asSeen(const QByteArray &request)
-{
-    return QString::fromLatin1(request.toHex(' ').toUpper());
-}
-
-QStringList trimmed(const QStringList &lines)
-{
-    QStringList out;
-    for (const QString &l : lines)
-        out << l.trimmed();
-    return out;
-}
-
 // Appends the requests the unit should have seen, one hex line each.
 bool expectRequests(const QStringList &requests)
 {
