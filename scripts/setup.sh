@@ -29,14 +29,14 @@ fi
 fb_packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5sql5
+    libqt5sql5-sqlite    # the provisioning record on this bench
+    libqt5sql5-psql      # the provisioning record shared by a line of benches
     fonts-wqy-microhei   # the window's Chinese texts
 )
 fb_test_packages=(
     xvfb                 # virtual screens for the window-fit tests and pictures
     mbpoll               # an independent Modbus master for the interoperability test
     libmodbus-dev        # the reference master of the benchmark
-    libqt5sql5-sqlite    # the provisioning record on this bench
-    libqt5sql5-psql      # the provisioning record shared by a line of benches
     postgresql           # a private server for the shared-record tests
 )
 [ ${#targets[@]} -eq 0 ] && fb_packages+=("${fb_test_packages[@]}")
