@@ -40,7 +40,18 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== Wine prefix in $WINEPREFIX"
-wineboot -i >/dev/null 2>&1
+# A new prefix now and then fails to come up on a busy machine (wineboot exits
+# with an error before its server is ready): it is tried again, from scratch.
+for try in 1 2 3; do
+    if wineboot -i >/dev/null 2>&1 && wineserver -w && [ -f "$WINEPREFIX/system.reg" ]; then
+        break
+    fi
+    echo "   wineboot failed (try $try)" >&2
+    [ "$try" -eq 3 ] && exit 1
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    sleep 2
+done
 # The Qt and MinGW runtime DLLs, as Windows paths on drive Z:.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 WINEPATH="$(winpath "$qt/bin")"
