@@ -5,7 +5,7 @@
 // for a private PostgreSQL server on this machine (Unix socket).
 
 #include "device/journal.h"
-#include "tools/pgserver.h"
+#include "support/privaterecord.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -73,13 +73,6 @@ int main(int argc, char *argv[])
         std::printf("PostgreSQL   not measured: %s\n", qPrintable(error));
         return ok ? 0 : 1;
     }
-    JournalOptions postgres;
-    postgres.driver = JournalOptions::Postgres;
-    postgres.host = server.socketDir();
-    postgres.port = PgServer::kPort;
-    postgres.database = PgServer::database();
-    postgres.user = PgServer::user();
-    postgres.bench = QStringLiteral("bench");
-    ok = measure("PostgreSQL", postgres) && ok;
+    ok = measure("PostgreSQL", recordOnServer(server, QStringLiteral("bench"))) && ok;
     return ok ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 // for those refused because the record could not be written.
 
 #include "device/journal.h"
+#include "support/privaterecord.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 #include "tools/pgserver.h"
@@ -110,18 +111,6 @@ WriterRun finishWriter(QProcess *process)
     return run;
 }
 
-JournalOptions postgresOptions(const PgServer &server)
-{
-    JournalOptions o;
-    o.driver = JournalOptions::Postgres;
-    o.host = server.socketDir();
-    o.port = PgServer::kPort;
-    o.database = PgServer::database();
-    o.user = PgServer::user();
-    o.bench = QStringLiteral("test");
-    return o;
-}
-
 QByteArray postgresSection(const PgServer &server)
 {
     return QStringLiteral("[journal]\ndriver=postgresql\nhost=%1\nport=%2\ndatabase=%3\nuser=%4\n")
@@ -207,7 +196,8 @@ void tst_Journal::twoProcessesSharePostgres()
     startServer();
     if (QTest::currentTestFailed())
         return;
-    twoBenchesShareOneRecord(postgresOptions(*m_server), postgresSection(*m_server));
+    twoBenchesShareOneRecord(recordOnServer(*m_server, QStringLiteral("test")),
+                             postgresSection(*m_server));
     m_server.reset();
 }
 
@@ -231,7 +221,7 @@ void tst_Journal::serverStoppedInTheMiddle()
     QCOMPARE(run.units.size(), kUnits);
     QCOMPARE(QSet<QString>(run.units.begin(), run.units.end()).size(), kUnits);
 
-    Journal journal(postgresOptions(*m_server));
+    Journal journal(recordOnServer(*m_server, QStringLiteral("test")));
     const QVector<JournalRow> rows = journal.rows(QString(), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(rows.size(), run.attempts);
