@@ -26,6 +26,6 @@ source "$root/scripts/xvfb.sh"
 trap fb_stop_xvfb EXIT
 for size in 1366x768 1280x720; do
     fb_start_xvfb "$size" display
-    DISPLAY="$display" QT_QPA_PLATFORM=xcb "$build/tools/feederbench-snapshot" --poll --fit \
+    DISPLAY="$display" QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none "$build/tools/feederbench-snapshot" --poll --fit \
         --workdir "$root/examples" "$(dirname "$output")/screenshot-$size.png"
 done
