@@ -22,6 +22,10 @@ source "$root/scripts/packages.sh"
 fb_install_missing wine wine64 xvfb x11-utils imagemagick unzip gcc libc6-dev
 
 [ -x "$build/tests/tst_comport.exe" ] || bash "$root/scripts/windows.sh"
+# The build may have been configured before Wine was on the machine; CTest
+# would then run each .exe as a shell script. The emulator is named here,
+# where Wine is certain to be installed.
+cmake "$build" -DFEEDERBENCH_WINE="$(command -v wine)" >/dev/null
 [ -x "$linux_build/tools/pdu-sim" ] || bash "$root/scripts/setup.sh" "$linux_build"
 qt="$(bash "$root/scripts/windows-qt.sh" 2>/dev/null | tail -n1)"
 
