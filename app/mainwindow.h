@@ -12,6 +12,7 @@
 // unit is a third library (feederbench_sim) that the shipped program never links.
 
 #include "device/journal.h"
+#include "device/link.h"
 #include "device/runreport.h"
 #include "device/values.h"
 #include "protocol/reply.h"
@@ -43,7 +44,9 @@ QT_END_NAMESPACE
 
 class JournalWindow;
 
-class MainWindow : public QMainWindow
+// The window is one front end of the device operations (device/link.h): it
+// carries their requests and shows what they report.
+class MainWindow : public QMainWindow, private DeviceLink, private OperationSink
 {
     Q_OBJECT
 
@@ -227,6 +230,16 @@ private:
         MainWindow *m_window;
         bool m_held;
     };
+
+    // ---- device/windowlink.cpp: the window as the operations' link and sink
+    Exchange exchange(const QByteArray &request, const ReplyKind &kind) override;
+    bool goesOn() const override;
+    void pause(int ms) override;
+    QString portName() const override;
+    QDateTime now() const override;
+    void resultLine(const QString &line, Tone tone = Tone::Plain) override;
+    void fieldValue(Field field, const QString &text) override;
+    void progress(const QString &text) override;
 
     // ---- device/runs.cpp: progress, stop and summary of a run over many requests
     void beginRun(int total);
