@@ -3,6 +3,7 @@
 
 #include "app/buildstamp.h"
 #include "app/mainwindow.h"
+#include "app/qttranslations.h"
 #include "app/windowfit.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@ int main(int argc, char *argv[])
 {
     Q_INIT_RESOURCE(images);
     QApplication app(argc, argv);
+    installQtTranslations(&app);
     MainWindow window;
 
     fitWindowToScreen(&window);

@@ -16,6 +16,7 @@ build="$root/build-package"
 source "$root/scripts/packages.sh"
 fb_install_missing build-essential cmake ninja-build pkg-config \
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev \
+    qttranslations5-l10n \
     dpkg-dev file lintian # file: CPack looks at the programs with it for dpkg-shlibdeps
 
 echo "== building the package in $build"

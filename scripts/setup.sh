@@ -32,6 +32,7 @@ fb_packages=(
     libqt5sql5-sqlite    # the provisioning record on this bench
     libqt5sql5-psql      # the provisioning record shared by a line of benches
     fonts-wqy-microhei   # the window's Chinese texts
+    qttranslations5-l10n # Qt's own dialogs and buttons in Chinese, built into the program
 )
 fb_test_packages=(
     xvfb                 # virtual screens for the window-fit tests and pictures

@@ -15,6 +15,7 @@ fb_packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     dpkg-dev tcl # apt-get source; the SQLite amalgamation
     zip
+    qttranslations5-l10n # Qt's Chinese catalogue, built into the program
 )
 # shellcheck source=/dev/null
 source "$root/scripts/packages.sh"

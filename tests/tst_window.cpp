@@ -2,6 +2,7 @@
 // the line-setting lists and defaults, the hidden send panel, the slot table
 // of the meta-object, the icons, and the build stamp of the title.
 #include "app/buildstamp.h"
+#include "app/qttranslations.h"
 #include "support/windowdriver.h"
 
 #include <QAction>
@@ -26,6 +27,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -128,6 +130,9 @@ private slots:
 
     void buildStamp_data();
     void buildStamp();
+
+    void qtOwnTextsInChinese_data();
+    void qtOwnTextsInChinese();
 
 private:
     QTemporaryDir m_workDir;
@@ -1099,6 +1104,39 @@ void tst_Window::buildStamp()
     QCOMPARE(
         titleWithBuildStamp(QStringLiteral("FeederBench[1.0]"), date.constData(), time.constData()),
         title);
+}
+
+// Qt's dialogs and standard buttons speak Chinese on a Chinese system, and on
+// Windows whatever the system says; elsewhere they keep Qt's English.
+void tst_Window::qtOwnTextsInChinese_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("cancel");
+    QTest::addColumn<QString>("lookIn");
+#ifdef Q_OS_WIN
+    const bool alwaysChinese = true;
+#else
+    const bool alwaysChinese = false;
+#endif
+    QTest::newRow("zh_CN") << "zh_CN"
+                           << "取消"
+                           << "查找范围：";
+    QTest::newRow("zh_TW") << "zh_TW"
+                           << "取消"
+                           << "查找范围：";
+    QTest::newRow("en_US") << "en_US" << (alwaysChinese ? "取消" : "Cancel")
+                           << (alwaysChinese ? "查找范围：" : "Look in:");
+}
+
+void tst_Window::qtOwnTextsInChinese()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, cancel);
+    QFETCH(QString, lookIn);
+    std::unique_ptr<QTranslator> translator(installQtTranslations(qApp, QLocale(locale)));
+    // The standard button's text and the file dialog's label, as Qt looks them up.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
 }
 
 QTEST_MAIN(tst_Window)
