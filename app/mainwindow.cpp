@@ -13,6 +13,35 @@
 #include <windows.h>
 #endif
 
+namespace {
+
+// A wheel turned over a box that the engineer is not working in scrolls the
+// window instead of changing the box: two notches over the module box once
+// moved the writes to another module without anyone noticing.
+class WheelNeedsFocus : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Wheel && !static_cast<QWidget *>(watched)->hasFocus()) {
+            event->ignore(); // handed on to the scrolling content behind it
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void turnOnlyWhenFocused(QWidget *box)
+{
+    box->setFocusPolicy(Qt::StrongFocus); // a wheel alone does not give it focus
+    box->installEventFilter(new WheelNeedsFocus(box));
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
@@ -42,6 +71,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The form keeps them in the status bar; only code can place them on its right.
     ui->statusbar->addPermanentWidget(ui->label_progress);
     ui->statusbar->addPermanentWidget(ui->pushButton_stop);
+    turnOnlyWhenFocused(ui->comboBox_md);
 
     // Owned by the window so they go with it; the port is closed before that.
     serialPort = new QSerialPort(this);
