@@ -235,8 +235,11 @@ void MainWindow::on_actionSave_triggered()
     // Reception may have added lines while the dialog was open; they are in.
     m_trafficQueue.flush();
     const SaveResult result = saveLines(fileName, m_trafficLog);
-    if (result.outcome == SaveResult::Saved)
+    if (result.outcome == SaveResult::Saved) {
+        ui->statusbar->showMessage(
+            QStringLiteral("报文已保存到 %1").arg(QDir::toNativeSeparators(fileName)));
         return;
+    }
     const QString text = result.outcome == SaveResult::OpenFailed
                              ? QStringLiteral("打开文件 %1 失败, 无法保存\n%2")
                              : QStringLiteral("写入文件 %1 失败, 未能保存\n%2");

@@ -241,6 +241,8 @@ void tst_MessageLog::savingWritesThePlainText()
              QStringLiteral("[2024-11-07 09:29:33.045][发送]: 55 03 07 04 00 01 C9 6B \n"
                             "[2024-11-07 09:29:33.045][接收]: 55 03 02 00 01 "));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("traffic.txt")});
+    // The engineer is told where the log went.
+    QCOMPARE(statusText(w), QStringLiteral("报文已保存到 ") + QDir::toNativeSeparators(path));
 }
 
 // More lines than the window keeps and than its store holds in memory.
