@@ -146,6 +146,10 @@ private slots:
     void on_actionExportRecord_triggered(); // 51
     void on_actionRecordWindow_triggered(); // 52
 
+    // ---- app/help.cpp: the 帮助 menu
+    void on_actionGuide_triggered(); // 53
+    void on_actionAbout_triggered(); // 54
+
 protected:
     // ---- app/mainwindow.cpp: a running operation ends with the window
     void closeEvent(QCloseEvent *event) override;

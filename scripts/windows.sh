@@ -27,7 +27,7 @@ qt="$(bash "$root/scripts/windows-qt.sh" | tail -n1)"
 echo "== cross-building for Windows in $build (Qt: $qt)"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DFEEDERBENCH_WINQT="$qt" \
-    -DFEEDERBENCH_WERROR=ON -DFEEDERBENCH_BENCH=OFF >/dev/null
+    -DFEEDERBENCH_WERROR=ON -DFEEDERBENCH_BENCH=OFF -DFEEDERBENCH_GUIDE_FROM_SOURCE=OFF >/dev/null
 nice -n 5 cmake --build "$build" --parallel "$(nproc)"
 
 version="$(sed -n 's/^project(FeederBench VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"

@@ -29,6 +29,7 @@
 #include <QToolBar>
 #include <QTranslator>
 #include <QTreeWidget>
+#include <QWheelEvent>
 #include <QtTest>
 
 #include <memory>
@@ -118,6 +119,7 @@ private slots:
     void icons();
 
     void moduleList();
+    void moduleBoxTurnsWithTheWheelOnlyWhenFocused();
     void lineSettingListsAndDefaultsWithoutMacTable_data();
     void lineSettingListsAndDefaultsWithoutMacTable();
     void sendAndDisplayDefaults();
@@ -815,8 +817,9 @@ void tst_Window::actionsInMenusAndToolBar()
                      "actionRefresh", "actionExportRecord", "actionExit"})); // no separators either
     QCOMPARE(actionNames(widget<QMenu>(w, "menuWindow")->actions()),
              QStringList{"actionRecordWindow"});
-    for (const char *empty : {"menuEdit", "menuHelp"})
-        QVERIFY2(widget<QMenu>(w, empty)->actions().isEmpty(), empty);
+    QCOMPARE(actionNames(widget<QMenu>(w, "menuHelp")->actions()),
+             (QStringList{"actionGuide", "actionAbout"}));
+    QVERIFY(widget<QMenu>(w, "menuEdit")->actions().isEmpty());
 
     auto *tools = widget<QToolBar>(w, "mainToolBar");
     QCOMPARE(actionNames(tools->actions()),
@@ -897,6 +900,35 @@ void tst_Window::moduleList()
     auto *modules = widget<QComboBox>(w, "comboBox_md");
     QCOMPARE(itemTexts(modules), (QStringList{"0", "1", "2", "3", "4", "5", "10"}));
     QCOMPARE(modules->currentIndex(), 0);
+}
+
+namespace {
+
+void turnWheelOver(QWidget *target, int notches)
+{
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent wheel(at, target->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, -120 * notches),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &wheel);
+}
+
+} // namespace
+
+void tst_Window::moduleBoxTurnsWithTheWheelOnlyWhenFocused()
+{
+    MainWindow w;
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *modules = widget<QComboBox>(w, "comboBox_md");
+    widget<QLineEdit>(w, "lineEdit_sn")->setFocus();
+    turnWheelOver(modules, 2);
+    QCOMPARE(modules->currentText(), QStringLiteral("0"));
+
+    modules->setFocus();
+    QTRY_VERIFY(modules->hasFocus());
+    turnWheelOver(modules, 2);
+    QVERIFY(modules->currentIndex() > 0);
 }
 
 void tst_Window::lineSettingListsAndDefaultsWithoutMacTable_data()
@@ -1058,9 +1090,11 @@ void tst_Window::slotTable()
         "on_actionOpenRecordFolder_triggered()",
         "on_actionExportRecord_triggered()",
         "on_actionRecordWindow_triggered()",
+        "on_actionGuide_triggered()",
+        "on_actionAbout_triggered()",
     };
-    QCOMPARE(expected.size(), 53);
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 53);
+    QCOMPARE(expected.size(), 55);
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), 55);
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod m = mo.method(mo.methodOffset() + i);
         QCOMPARE(m.methodSignature(), expected.at(i));
