@@ -188,7 +188,7 @@ private:
 
     // ---- serial/messagelog.cpp: the two message windows and the session record
     void openSessionRecord();
-    void appendResult(const QString &line);
+    void appendResult(const QString &line, Tone tone = Tone::Plain);
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
     void appendSendLog(const QDateTime &when, const QString &display);
     void appendReceiveLog(const unsigned char *bytes, int length);

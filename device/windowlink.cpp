@@ -38,8 +38,7 @@ QDateTime MainWindow::now() const
 
 void MainWindow::resultLine(const QString &line, Tone tone)
 {
-    Q_UNUSED(tone) // the result window draws every line alike for now
-    appendResult(line);
+    appendResult(line, tone);
 }
 
 void MainWindow::fieldValue(Field field, const QString &text)

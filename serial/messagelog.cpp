@@ -63,18 +63,26 @@ private:
     }
 };
 
-// Appends the lines as paragraphs in one edit block, red or plain. The text
-// goes in as it stands: a line that looks like markup ("<b>") is not markup.
-// The view keeps following the end if it was there.
-void appendToView(QPlainTextEdit *view, const QVector<QPair<QString, bool>> &lines)
+QTextCharFormat inkFormat(LineInk ink)
+{
+    QTextCharFormat format;
+    if (ink == LineInk::Red)
+        format.setForeground(QColor(Qt::red));
+    else if (ink == LineInk::Green)
+        format.setForeground(QColor(0, 128, 0)); // Qt's pure green is unreadable on white
+    return format;
+}
+
+// Appends the lines as paragraphs in one edit block, each in its ink. The
+// text goes in as it stands: a line that looks like markup ("<b>") is not
+// markup. The view keeps following the end if it was there.
+void appendToView(QPlainTextEdit *view, const QVector<QPair<QString, LineInk>> &lines)
 {
     if (lines.isEmpty())
         return;
     QScrollBar *bar = view->verticalScrollBar();
     const bool followEnd = bar->value() >= bar->maximum();
 
-    QTextCharFormat red;
-    red.setForeground(QColor(Qt::red));
     const QTextCharFormat plain;
     QTextCursor cursor(view->document());
     cursor.beginEditBlock();
@@ -83,7 +91,7 @@ void appendToView(QPlainTextEdit *view, const QVector<QPair<QString, bool>> &lin
     for (const auto &line : lines) {
         if (startNewBlock)
             cursor.insertBlock(QTextBlockFormat(), plain);
-        cursor.insertText(line.first, line.second ? red : plain);
+        cursor.insertText(line.first, inkFormat(line.second));
         startNewBlock = true;
     }
     cursor.endEditBlock();
@@ -117,21 +125,21 @@ void LogQueue::setView(QPlainTextEdit *view, LineStore *store, SessionRecord *re
     QObject::connect(m_timer, &QTimer::timeout, view, [this] { flush(); });
 }
 
-void LogQueue::add(const QString &text, bool red)
+void LogQueue::add(const QString &text, LineInk ink)
 {
     if (m_lines.isEmpty())
         m_timer->start();
     for (const QString &line : splitIntoLines(text)) {
         m_store->append(line);
         m_record->append(m_window, line);
-        m_lines.append({line, red});
+        m_lines.append({line, ink});
     }
 }
 
 void LogQueue::addPlain(const QStringList &lines)
 {
     for (const QString &line : lines)
-        add(line, false);
+        add(line, LineInk::Plain);
 }
 
 void LogQueue::flush()
@@ -139,7 +147,7 @@ void LogQueue::flush()
     m_timer->stop();
     // On disk before on screen: what the engineer has seen survives a crash.
     m_record->flush();
-    const QVector<QPair<QString, bool>> lines = std::move(m_lines);
+    const QVector<QPair<QString, LineInk>> lines = std::move(m_lines);
     m_lines.clear();
     appendToView(m_view, lines);
 }
@@ -157,9 +165,11 @@ void letCtrlCCopy(QWidget *view)
     view->installEventFilter(new CopyKeyFilter(view));
 }
 
-void MainWindow::appendResult(const QString &line)
+void MainWindow::appendResult(const QString &line, Tone tone)
 {
-    m_resultQueue.addPlain(line);
+    m_resultQueue.add(line, tone == Tone::Bad    ? LineInk::Red
+                            : tone == Tone::Good ? LineInk::Green
+                                                 : LineInk::Plain);
 }
 
 void MainWindow::appendTrafficLines(const QStringList &lines)

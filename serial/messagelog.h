@@ -41,6 +41,14 @@ void letCtrlCCopy(QWidget *view);
 // newest lines (its block limit); the store keeps all of them.
 constexpr int kLogRefreshMs = 50;
 
+// How a line is drawn; the text, the saved log and the session record are
+// the same whatever its ink.
+enum class LineInk {
+    Plain,
+    Red,  // the traffic window's send and receive lines; a failed operation's line
+    Green // a verified or passed result
+};
+
 class LogQueue
 {
 public:
@@ -48,8 +56,9 @@ public:
     void setView(QPlainTextEdit *view, LineStore *store, SessionRecord *record,
                  SessionRecord::Window window);
 
-    void addRed(const QString &line) { add(line, true); }
-    void addPlain(const QString &line) { add(line, false); }
+    void add(const QString &text, LineInk ink);
+    void addRed(const QString &line) { add(line, LineInk::Red); }
+    void addPlain(const QString &line) { add(line, LineInk::Plain); }
     void addPlain(const QStringList &lines);
     void flush(); // appends what waits, now
     // Empties the window and its store, with what still waits: those lines
@@ -57,12 +66,10 @@ public:
     void clear();
 
 private:
-    void add(const QString &text, bool red);
-
     QPlainTextEdit *m_view = nullptr;
     QTimer *m_timer = nullptr; // owned by the view
     LineStore *m_store = nullptr;
     SessionRecord *m_record = nullptr;
     SessionRecord::Window m_window = SessionRecord::Traffic;
-    QVector<QPair<QString, bool>> m_lines; // text, is red
+    QVector<QPair<QString, LineInk>> m_lines;
 };

@@ -545,6 +545,7 @@ void tst_Faults::lineHangsUpDuringWait()
     QCOMPARE(rig.requestsSeen(), QStringList{kCloseModule0});
     // One line says why the operation ended; a reply that could not come gets no verdict.
     QCOMPARE(resultLines(w), QStringList{kPortLostLine});
+    QCOMPARE(resultInk(w, kPortLostLine), QStringLiteral("red"));
     QVERIFY(!claimed);
     // The window notices that the port is gone and says so.
     QTRY_VERIFY(!portIsOpen(w));
@@ -561,6 +562,7 @@ void tst_Faults::lineHangsUpDuringWait()
     QCOMPARE(box->title, QStringLiteral("提示"));
     QCOMPARE(rig.requestsSeen().size(), 1);
     QCOMPARE(resultLines(w).last(), kCancelledLine);
+    QCOMPARE(resultInk(w, kCancelledLine), QStringLiteral("red"));
 }
 
 // The unit answers three reads, then the line goes: the poll ends there, with

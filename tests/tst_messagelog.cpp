@@ -119,6 +119,7 @@ private slots:
     void clearing_data();
     void clearing();
 
+    void resultLinesDrawnByTone();
     void savingWritesThePlainText();
     void savingHoldsLinesTheWindowNoLongerShows();
     void savingReplacesAnExistingFile();
@@ -214,6 +215,23 @@ void tst_MessageLog::clearing()
     const QStringList record = recordLines(w);
     QVERIFY(record.contains(QStringLiteral("报文\t[2024-11-07 09:29:33.045][发送]: 01 04 ")));
     QVERIFY(record.contains(QStringLiteral("结果\t模块[1]合闸成功")));
+}
+
+// A result line is drawn by its tone; its text, the saved log and the session
+// record are the same whatever the ink.
+void tst_MessageLog::resultLinesDrawnByTone()
+{
+    MainWindow w;
+    MainWindowProbe::logResult(w, QStringLiteral("模块[1]合闸:没有应答!!"), Tone::Bad);
+    MainWindowProbe::logResult(w, QStringLiteral("MAC读回校验通过"), Tone::Good);
+    MainWindowProbe::logResult(w, QStringLiteral("---------读取mac-------------"));
+    QCOMPARE(resultInk(w, QStringLiteral("模块[1]合闸:没有应答!!")), QStringLiteral("red"));
+    QCOMPARE(resultInk(w, QStringLiteral("MAC读回校验通过")), QStringLiteral("green"));
+    QCOMPARE(resultInk(w, QStringLiteral("---------读取mac-------------")),
+             QStringLiteral("plain"));
+    const QStringList record = recordLines(w);
+    QVERIFY(record.contains(QStringLiteral("结果\t模块[1]合闸:没有应答!!")));
+    QVERIFY(record.contains(QStringLiteral("结果\tMAC读回校验通过")));
 }
 
 void tst_MessageLog::savingWritesThePlainText()

@@ -11,6 +11,8 @@
 #include <QSerialPort>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 // Every window records its session in the application's data folder; a test's
@@ -136,6 +138,25 @@ QStringList resultLines(MainWindow &window)
 QString statusText(MainWindow &window)
 {
     return widget<QStatusBar>(window, "statusbar")->currentMessage();
+}
+
+QString resultInk(MainWindow &window, const QString &line)
+{
+    MainWindowProbe::flushLogs(window);
+    const QTextDocument *document = widget<QPlainTextEdit>(window, "textBrowser_val")->document();
+    for (QTextBlock block = document->lastBlock(); block.isValid(); block = block.previous()) {
+        if (block.text() != line)
+            continue;
+        const QTextBlock::iterator first = block.begin();
+        const QColor ink
+            = first.atEnd() ? QColor() : first.fragment().charFormat().foreground().color();
+        if (ink == QColor(Qt::red))
+            return QStringLiteral("red");
+        if (ink == QColor(0, 128, 0))
+            return QStringLiteral("green");
+        return QStringLiteral("plain");
+    }
+    return QString();
 }
 
 static void addTreeTexts(const QTreeWidgetItem *item, int depth,

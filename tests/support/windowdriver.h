@@ -76,6 +76,9 @@ QSerialPort *windowPort(MainWindow &window);
 QStringList trafficLines(MainWindow &window);
 QStringList resultLines(MainWindow &window);
 QString statusText(MainWindow &window);
+// How the result window draws its latest line reading line: "red", "green",
+// "plain", or "" when no line reads so.
+QString resultInk(MainWindow &window, const QString &line);
 
 // The test tree as the engineer sees it: one line per item in tree order,
 // indented two blanks a level; line gives an item's text (by default its name).
@@ -132,7 +135,10 @@ struct MainWindowProbe
     {
         w.appendReceiveLog(bytes, length);
     }
-    static void logResult(MainWindow &w, const QString &line) { w.appendResult(line); }
+    static void logResult(MainWindow &w, const QString &line, Tone tone = Tone::Plain)
+    {
+        w.appendResult(line, tone);
+    }
     static void logTraffic(MainWindow &w, const QStringList &lines) { w.appendTrafficLines(lines); }
     static QString sessionFile(const MainWindow &w) { return w.m_session.fileName(); }
     static LineStore &trafficLog(MainWindow &w) { return w.m_trafficLog; }
