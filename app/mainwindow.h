@@ -184,6 +184,9 @@ private:
 
     // ---- serial/messagelog.cpp: the two message windows and the session record
     void openSessionRecord();
+    void recordPortEvents(); // closed and lost, into the session record
+    void recordPortOpened(); // called by serial/port.cpp once a port is open
+    void recordPortEvent(const QString &text);
     void appendResult(const QString &line);
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
     void appendSendLog(const QDateTime &when, const QString &display);
@@ -336,6 +339,7 @@ private:
     QString m_macBlockEnd;              // the last address of a used-up block, once written
     QString m_matchedSn;                // what the last lookup found ("" after a miss)
     bool m_snLookedUp = false;          // lineEdit_sn's text has been looked up as it stands
+    bool m_portLossRecorded = false;    // the port's going is in the session record once
     std::unique_ptr<Journal> m_journal; // opened at the first service command
     // The "记录" window, made when first asked for.
     JournalWindow *m_journalWindow = nullptr;

@@ -112,3 +112,20 @@ QStringList trimmed(const QStringList &lines)
         out << line.trimmed();
     return out;
 }
+
+QString withoutTime(const QString &recordLine)
+{
+    const int first = recordLine.indexOf(QLatin1Char('\t'));
+    const int second = first < 0 ? -1 : recordLine.indexOf(QLatin1Char('\t'), first + 1);
+    if (second < 0)
+        return recordLine;
+    return recordLine.left(first) + recordLine.mid(second);
+}
+
+QStringList withoutTimes(const QStringList &recordLines)
+{
+    QStringList out;
+    for (const QString &line : recordLines)
+        out << withoutTime(line);
+    return out;
+}

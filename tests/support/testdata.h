@@ -62,3 +62,7 @@ QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray());
 QString asSeen(const QByteArray &request);
 // Result lines without the blanks around them.
 QStringList trimmed(const QStringList &lines);
+// A session-record line without its time: "报文\t2026-12-07 10:30:00.123\t…"
+// as "报文\t…" (a line without the time field comes back as it is).
+QString withoutTime(const QString &recordLine);
+QStringList withoutTimes(const QStringList &recordLines);
