@@ -95,6 +95,52 @@ private slots:
             << QByteArray("A1,m1\r\r\nA2,m2\r\r\nbroken\r\r\n") << QStringList{"A1", "A2"}
             << QStringList{"m1", "m2"}
             << QStringList{"1=>A1[m1]", "2=>A2[m2]", "mac.csv第3行没有用逗号分开的SN和MAC，未载入"};
+        QTest::newRow("a serial number again with another address: said, first row kept")
+            << QByteArray("A1,00:39:28:90:00:10\nA2,m2\nA1,00:39:28:90:00:11\n")
+            << QStringList{"A1", "A2", "A1"}
+            << QStringList{"00:39:28:90:00:10", "m2", "00:39:28:90:00:11"}
+            << QStringList{"1=>A1[00:39:28:90:00:10]", "2=>A2[m2]", "3=>A1[00:39:28:90:00:11]",
+                           "mac.csv第1行和第3行的SN A1 相同而MAC不同（00:39:28:90:00:10 与 "
+                           "00:39:28:90:00:11），只用第1行"};
+        QTest::newRow("a serial number again with the same address, written otherwise: fine")
+            << QByteArray("A1,00:39:28:90:00:1a\nA1,00-39-28-90-00-1A\n") << QStringList{"A1", "A1"}
+            << QStringList{"00:39:28:90:00:1a", "00-39-28-90-00-1A"}
+            << QStringList{"1=>A1[00:39:28:90:00:1a]", "2=>A1[00-39-28-90-00-1A]"};
+        QTest::newRow("one address for two serial numbers: said")
+            << QByteArray("A1,00:39:28:90:00:10\n\nA2,003928900010\n") << QStringList{"A1", "A2"}
+            << QStringList{"00:39:28:90:00:10", "003928900010"}
+            << QStringList{"1=>A1[00:39:28:90:00:10]",
+                           "mac.csv第2行没有用逗号分开的SN和MAC，未载入", "2=>A2[003928900010]",
+                           "mac.csv第1行和第3行的MAC 003928900010 相同而SN不同（A1 与 A2）"};
+        QTest::newRow("UTF-16 without a byte-order mark: read as such, said so")
+            << QByteArray("A\0"
+                          "1\0"
+                          ",\0"
+                          "m\0"
+                          "1\0"
+                          "\n\0"
+                          "A\0"
+                          "2\0"
+                          ",\0"
+                          "m\0"
+                          "2\0",
+                          22)
+            << QStringList{"A1", "A2"} << QStringList{"m1", "m2"}
+            << QStringList{
+                   "mac.csv是不带字节顺序标记的UTF-16编码，已按UTF-16LE读入，请将文件另存为UTF-8",
+                   "1=>A1[m1]", "2=>A2[m2]"};
+        QTest::newRow("UTF-16 big-endian without a byte-order mark")
+            << QByteArray("\0A\0"
+                          "1\0"
+                          ",\0"
+                          "m\0"
+                          "1\0"
+                          "\n",
+                          12)
+            << QStringList{"A1"} << QStringList{"m1"}
+            << QStringList{
+                   "mac.csv是不带字节顺序标记的UTF-16编码，已按UTF-16BE读入，请将文件另存为UTF-8",
+                   "1=>A1[m1]"};
         QTest::newRow("an address of 65 characters is still refused")
             << QByteArray("A1," + QByteArray(65, 'x') + "\n") << QStringList{} << QStringList{}
             << QStringList{"mac.csv第1行的MAC地址超过64个字符，未载入"};
@@ -127,7 +173,11 @@ private slots:
             rows += "SN" + QByteArray::number(i) + ",00:39:28:00:00:01\n";
         table = readBytes(rows);
         QCOMPARE(table.snList.size(), 100000);
-        QCOMPARE(table.lines.last(), QStringLiteral("100000=>SN99999[00:39:28:00:00:01]"));
+        QCOMPARE(table.lines.value(99999), QStringLiteral("100000=>SN99999[00:39:28:00:00:01]"));
+        // One address for every row: said once, not a hundred thousand times.
+        QCOMPARE(table.lines.mid(100000),
+                 QStringList{"mac.csv第1行和第2行的MAC 00:39:28:00:00:01 相同而SN不同（SN0 与 SN1）"
+                             "；另有99998行同样"});
     }
 
     void findSerialNumber_data()
