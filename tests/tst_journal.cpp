@@ -10,6 +10,7 @@
 // for those refused because the record could not be written.
 
 #include "device/journal.h"
+#include "device/macaddress.h"
 #include "support/privaterecord.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
@@ -31,8 +32,9 @@ const char kWriterVariable[] = "FEEDERBENCH_WRITER_INI";
 
 QString nextAddress(const QString &address)
 {
-    const MacStep step = macAdvance(address, 1);
-    return step.nextGroups.join(QLatin1Char(':'));
+    quint64 value = 0;
+    parseMac(address, &value);
+    return macAddressText(value + 1);
 }
 
 int runWriter()

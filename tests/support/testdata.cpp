@@ -11,6 +11,9 @@ ScratchDir::ScratchDir()
     // test's own, never the user's.
     m_previousDataHome = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
+    // And what the bench remembers of its record goes with it.
+    m_previousConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
 }
 
 ScratchDir::~ScratchDir()
@@ -20,6 +23,10 @@ ScratchDir::~ScratchDir()
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", m_previousDataHome);
+    if (m_previousConfigHome.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", m_previousConfigHome);
 }
 
 bool ScratchDir::write(const QString &name, const QByteArray &content) const
