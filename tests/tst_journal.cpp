@@ -1,6 +1,6 @@
 // The provisioning record shared by several tool processes: two processes on
 // one SQLite file, two on one PostgreSQL server (a private one, started here),
-// and a server that stops in the middle of a run. Also the CSV export.
+// a server that stops in the middle of a run, and one that hangs.
 //
 // Run with FEEDERBENCH_WRITER_INI set, this program is one bench instead: a
 // window on its own simulated unit, giving 50 units addresses from
@@ -20,10 +20,13 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -139,6 +142,7 @@ private slots:
     void twoProcessesShareSqliteFile();
     void twoProcessesSharePostgres();
     void serverStoppedInTheMiddle();
+    void hungServerRefusesInTime();
 };
 
 void tst_Journal::twoBenchesShareOneRecord(const JournalOptions &options, const QByteArray &section)
@@ -232,6 +236,89 @@ void tst_Journal::serverStoppedInTheMiddle()
         onRecord << r.mac;
     for (const QString &address : run.units)
         QVERIFY2(onRecord.contains(address), qPrintable(address));
+    m_server.reset();
+}
+
+// The server's process for the window's connection stops (as a server does
+// under a hung disk or a debugger): the press is refused once the time limit
+// has passed, nothing goes out, and once the server runs again the same
+// address is written and nothing stays pending.
+void tst_Journal::hungServerRefusesInTime()
+{
+    startServer();
+    if (QTest::currentTestFailed())
+        return;
+    QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    BenchRig rig(sample.readAll() + "\n" + postgresSection(*m_server) + "timeout=2\n");
+    QVERIFY(rig.ready());
+    auto *field = widget<QLineEdit>(rig.window(), "lineEdit_wrmac");
+    field->setText(QStringLiteral("00:39:28:90:00:20"));
+    widget<QAbstractButton>(rig.window(), "pushButton_wrmac")->click();
+    QCOMPARE(resultLines(rig.window()).last(), QStringLiteral("MAC读回校验通过"));
+    QCOMPARE(field->text(), QStringLiteral("00:39:28:90:00:21"));
+
+    // Every backend but this helper's own is the window's.
+    QSqlDatabase helper
+        = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("helper"));
+    const JournalOptions options = recordOnServer(*m_server, QStringLiteral("test"));
+    helper.setHostName(options.host);
+    helper.setPort(options.port);
+    helper.setDatabaseName(options.database);
+    helper.setUserName(options.user);
+    QVERIFY2(helper.open(), qPrintable(helper.lastError().text()));
+    QList<qint64> backends;
+    {
+        QSqlQuery query(helper);
+        QVERIFY(query.exec(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE backend_type = "
+                                          "'client backend' AND pid <> pg_backend_pid()")));
+        while (query.next())
+            backends << query.value(0).toLongLong();
+    }
+    QVERIFY(!backends.isEmpty());
+    const auto signalAll = [&backends](int signal) {
+        for (qint64 pid : qAsConst(backends))
+            ::kill(pid_t(pid), signal);
+    };
+    struct Resume
+    {
+        std::function<void()> run;
+        ~Resume() { run(); }
+    } resume{[&] { signalAll(SIGCONT); }};
+    signalAll(SIGSTOP);
+
+    rig.unit().setMac(PduUnit::factoryMac()); // the next unit
+    rig.clearRequests();
+    widget<QAbstractButton>(rig.window(), "pushButton_wrmac")->click();
+    // Refused while the server is still stopped: the window did not wait for it.
+    QVERIFY(rig.requestsSeen().isEmpty());
+    const QString refusal = resultLines(rig.window()).last();
+    QVERIFY2(refusal.contains(QStringLiteral("2 秒内没有完成"))
+                 && refusal.endsWith(QStringLiteral("没有记录就不操作设备，未发送")),
+             qPrintable(refusal));
+    QCOMPARE(field->text(), QStringLiteral("00:39:28:90:00:21"));
+
+    signalAll(SIGCONT);
+    widget<QAbstractButton>(rig.window(), "pushButton_wrmac")->click();
+    QCOMPARE(resultLines(rig.window()).last(), QStringLiteral("MAC读回校验通过"));
+    QCOMPARE(rig.unit().mac(), QByteArray::fromHex("003928900021"));
+
+    const auto pending = [&helper] {
+        QSqlQuery query(helper);
+        query.exec(QStringLiteral("SELECT count(*) FROM attempts WHERE result = 'pending'"));
+        return query.next() ? query.value(0).toInt() : -1;
+    };
+    QTRY_COMPARE(pending(), 0);
+    {
+        QSqlQuery query(helper);
+        QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM attempts WHERE mac = "
+                                          "'00:39:28:90:00:21' AND result = 'verified'")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 1);
+    }
+    helper.close();
+    helper = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("helper"));
     m_server.reset();
 }
 
