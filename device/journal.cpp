@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <limits>
 
 const char kOpWriteMac[] = "write_mac";
@@ -183,6 +184,7 @@ private:
     QString m_connection;
     bool m_open = false;
     bool m_schemaChecked = false;
+    QString m_verifiedId; // the record's id as found in order on this connection
 };
 
 QString JournalSession::where() const
@@ -198,6 +200,7 @@ void JournalSession::drop()
 {
     m_open = false;
     m_schemaChecked = false;
+    m_verifiedId.clear();
     if (!QSqlDatabase::contains(m_connection))
         return;
     {
@@ -433,6 +436,17 @@ bool JournalSession::ready(const QString &knownId, bool anyKnown, bool allowCrea
         *error = failText(QStringLiteral("连接生产记录"), why);
         return false;
     }
+    // Once found in order on this connection, the record's id alone is asked
+    // again: it is what a store swapped or emptied behind the tool changes.
+    if (!m_verifiedId.isEmpty() && (knownId.isEmpty() || knownId == m_verifiedId)) {
+        QSqlQuery id(db());
+        if (id.exec(QStringLiteral("SELECT value FROM record_info WHERE name = 'id'")) && id.next()
+            && id.value(0).toString() == m_verifiedId) {
+            *storeId = m_verifiedId;
+            return true;
+        }
+        m_verifiedId.clear();
+    }
     Found found;
     if (!look(&found, &why)) {
         drop();
@@ -466,6 +480,7 @@ bool JournalSession::ready(const QString &knownId, bool anyKnown, bool allowCrea
         return false;
     }
     *storeId = found.id;
+    m_verifiedId = found.id;
     return true;
 }
 
@@ -629,9 +644,30 @@ struct Journal::Memory
     {
         return settings.value(group + QLatin1Char('/') + QLatin1String(name)).toString();
     }
+    // Each change is written to the disk (and waits for it) when saved: only
+    // what changed is, so a press that changes nothing here costs nothing.
     void setValue(const char *name, const QVariant &v)
     {
-        settings.setValue(group + QLatin1Char('/') + QLatin1String(name), v);
+        const QString key = group + QLatin1Char('/') + QLatin1String(name);
+        if (settings.value(key).toString() == v.toString())
+            return;
+        settings.setValue(key, v);
+        dirty = true;
+    }
+    // Which attempt this bench wrote last, and when: only for the question of
+    // 新建生产记录…, so kept in memory and written with the next change or
+    // when the record is closed.
+    void noteUse(qint64 attempt)
+    {
+        lastAttempt = attempt;
+        usedMs = QDateTime::currentMSecsSinceEpoch();
+    }
+    void writeUse()
+    {
+        if (lastAttempt > 0) {
+            setValue("attempts", lastAttempt);
+            setValue("usedMs", usedMs);
+        }
     }
 
     QString knownId() const { return value("id"); }
@@ -664,6 +700,9 @@ struct Journal::Memory
     }
     void setOutcomes(const QVector<KeptOutcome> &kept)
     {
+        if (kept.isEmpty() && outcomes().isEmpty())
+            return;
+        dirty = true;
         settings.remove(group + QStringLiteral("/outcomes"));
         settings.beginWriteArray(group + QStringLiteral("/outcomes"), kept.size());
         for (int i = 0; i < kept.size(); ++i) {
@@ -682,6 +721,9 @@ struct Journal::Memory
     }
     void setUnanswered(const QStringList &tokens)
     {
+        if (tokens == unanswered())
+            return;
+        dirty = true;
         if (tokens.isEmpty())
             settings.remove(group + QStringLiteral("/unanswered"));
         else
@@ -691,6 +733,10 @@ struct Journal::Memory
     // What this bench knows must reach its disk, or it knows nothing.
     bool save(QString *error)
     {
+        if (!dirty)
+            return true;
+        writeUse();
+        dirty = false;
         settings.sync();
         if (settings.status() == QSettings::NoError)
             return true;
@@ -702,6 +748,9 @@ struct Journal::Memory
     QSettings settings;
     QString group;
     QString key;
+    bool dirty = false;
+    qint64 lastAttempt = 0;
+    qint64 usedMs = 0;
     // Tokens of claims whose thread may still commit them.
     QHash<QString, std::shared_ptr<std::atomic<bool>>> running;
 };
@@ -819,6 +868,9 @@ Journal::Journal(const JournalOptions &options)
 
 Journal::~Journal()
 {
+    m_memory->writeUse();
+    QString unsaved;
+    m_memory->save(&unsaved);
     if (m_worker) {
         m_worker->retire();
         if (m_worker->wait(m_options.timeLimitS * 1000))
@@ -1130,10 +1182,8 @@ Journal::Start Journal::begin(const QString &operation, qint64 timeMs, const QSt
         }
         m_memory->setUnanswered(tokens);
     }
-    if (start.id) {
-        m_memory->setValue("attempts", start.id);
-        m_memory->setValue("usedMs", QDateTime::currentMSecsSinceEpoch());
-    }
+    if (start.id)
+        m_memory->noteUse(start.id);
     QString unsaved;
     if (!m_memory->save(&unsaved) && start.error.isEmpty() && start.id && !start.taken) {
         // Written, but this bench would not know its record tomorrow: the
@@ -1209,21 +1259,27 @@ bool Journal::finish(qint64 id, const QString &result, const QString &detail, co
 
 namespace {
 
-// The conditions of a filter and their values, in the driver's own words:
-// ranges on the three indexes, so that a generic plan of a prepared query
-// still uses them.
-QString filterCondition(const QString &filter, bool sqlite, QVariantList *binds)
+// One condition of a filter with its values: a range on one of the record's
+// indexes, in the driver's own words (so that a generic plan of a prepared
+// query still uses the index).
+struct FilterTerm
+{
+    QString sql;
+    QVariantList binds;
+};
+
+QVector<FilterTerm> filterTerms(const QString &filter, bool sqlite)
 {
     const QString ge = sqlite ? QStringLiteral(">=") : QStringLiteral("~>=~");
     const QString lt = sqlite ? QStringLiteral("<") : QStringLiteral("~<~");
     const QString top = sqlite ? QStringLiteral("char(1114111)") : QStringLiteral("chr(1114111)");
     const auto range = [&](const QString &expression, const QString &prefix) {
-        *binds << prefix << prefix;
-        return QStringLiteral("(%1 %2 upper(?) AND %1 %3 upper(?) || %4)")
-            .arg(expression, ge, lt, top);
+        return FilterTerm{QStringLiteral("(%1 %2 upper(?) AND %1 %3 (upper(?) || %4))")
+                              .arg(expression, ge, lt, top),
+                          {prefix, prefix}};
     };
-    QStringList conditions;
-    conditions << range(QStringLiteral("upper(sn)"), filter);
+    QVector<FilterTerm> terms;
+    terms << range(QStringLiteral("upper(sn)"), filter);
     QString digits;
     bool address = true;
     for (const QChar c : filter) {
@@ -1244,10 +1300,119 @@ QString filterCondition(const QString &filter, bool sqlite, QVariantList *binds)
         }
         QString tail = digits;
         std::reverse(tail.begin(), tail.end());
-        conditions << range(QStringLiteral("mac"), head);
-        conditions << range(QLatin1String(kMacTail), tail);
+        terms << range(QStringLiteral("mac"), head);
+        terms << range(QLatin1String(kMacTail), tail);
     }
-    return QLatin1Char('(') + conditions.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+    return terms;
+}
+
+constexpr int kRecentRows = 2000; // looked through first, newest down, without an index
+
+const char kRowColumns[] = "id, time_ms, bench, port, sn, operation, mac, result, detail";
+
+bool readRows(QSqlQuery &query, QVector<JournalRow> *rows)
+{
+    if (!query.exec())
+        return false;
+    while (query.next()) {
+        JournalRow row;
+        row.id = query.value(0).toLongLong();
+        row.timeMs = query.value(1).toLongLong();
+        row.bench = query.value(2).toString();
+        row.port = query.value(3).toString();
+        row.sn = query.value(4).toString();
+        row.operation = query.value(5).toString();
+        row.mac = query.value(6).toString();
+        row.result = query.value(7).toString();
+        row.detail = query.value(8).toString();
+        rows->append(row);
+    }
+    return true;
+}
+
+// A filtered page. A filter that most rows match (the first letters of every
+// serial number) fills a page from the newest rows at once; one that few
+// match is answered by its indexes, whose matches are sorted by id, read as
+// ids only, and the page's rows fetched by them. Either way a page costs
+// milliseconds at a million rows, where one query of both kinds is left to a
+// planner that guesses wrong for one of them.
+bool filteredPage(JournalSession &s, const QString &filter, qint64 beforeId, int limit,
+                  QVector<JournalRow> *rows, QString *why)
+{
+    const QVector<FilterTerm> terms = filterTerms(filter, s.sqlite());
+    QStringList any;
+    QVariantList anyBinds;
+    for (const FilterTerm &t : terms) {
+        any << t.sql;
+        anyBinds += t.binds;
+    }
+    const QString anyTerm = QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+
+    qint64 before = beforeId;
+    if (before == std::numeric_limits<qint64>::max()) {
+        QSqlQuery newest(s.db());
+        if (!newest.exec(QStringLiteral("SELECT max(id) FROM attempts"))) {
+            *why = newest.lastError().text();
+            return false;
+        }
+        before = newest.next() ? newest.value(0).toLongLong() + 1 : 0;
+    }
+    const qint64 recentFloor = qMax<qint64>(0, before - kRecentRows);
+    QSqlQuery recent(s.db());
+    recent.setForwardOnly(true);
+    recent.prepare(QStringLiteral("SELECT %1 FROM attempts WHERE id < ? AND id >= ? AND %2 "
+                                  "ORDER BY id DESC LIMIT ?")
+                       .arg(QLatin1String(kRowColumns), anyTerm));
+    recent.addBindValue(before);
+    recent.addBindValue(recentFloor);
+    for (const QVariant &v : qAsConst(anyBinds))
+        recent.addBindValue(v);
+    recent.addBindValue(limit);
+    if (!readRows(recent, rows)) {
+        *why = recent.lastError().text();
+        return false;
+    }
+    if (rows->size() >= limit || recentFloor == 0)
+        return true;
+
+    // "id + 0": the order is wanted from the term's index, not the key's.
+    QVector<qint64> ids;
+    for (const FilterTerm &t : terms) {
+        QSqlQuery older(s.db());
+        older.setForwardOnly(true);
+        older.prepare(QStringLiteral("SELECT id FROM attempts WHERE %1 AND id + 0 < ? "
+                                     "ORDER BY id DESC LIMIT ?")
+                          .arg(t.sql));
+        for (const QVariant &v : t.binds)
+            older.addBindValue(v);
+        older.addBindValue(recentFloor);
+        older.addBindValue(limit - rows->size());
+        if (!older.exec()) {
+            *why = older.lastError().text();
+            return false;
+        }
+        while (older.next())
+            ids << older.value(0).toLongLong();
+    }
+    std::sort(ids.begin(), ids.end(), std::greater<qint64>());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    ids.resize(qMin(ids.size(), limit - rows->size()));
+    if (ids.isEmpty())
+        return true;
+    QStringList marks;
+    for (int i = 0; i < ids.size(); ++i)
+        marks << QStringLiteral("?");
+    QSqlQuery fetch(s.db());
+    fetch.setForwardOnly(true);
+    fetch.prepare(QStringLiteral("SELECT %1 FROM attempts WHERE id IN (%2) ORDER BY id DESC")
+                      .arg(QLatin1String(kRowColumns), marks.join(QLatin1Char(','))));
+    for (qint64 id : qAsConst(ids))
+        fetch.addBindValue(id);
+    if (!readRows(fetch, rows)) {
+        *why = fetch.lastError().text();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -1275,36 +1440,25 @@ QVector<JournalRow> Journal::page(const QString &filter, qint64 beforeId, int li
         }
         if (!found.attempts)
             return; // an empty store: nothing to show
-        QVariantList binds;
-        QString sql = QStringLiteral("SELECT id, time_ms, bench, port, sn, operation, mac, result, "
-                                     "detail FROM attempts WHERE id < ?");
-        binds << beforeId;
-        if (!trimmed.isEmpty())
-            sql += QStringLiteral(" AND ") + filterCondition(trimmed, s.sqlite(), &binds);
-        sql += QStringLiteral(" ORDER BY id DESC LIMIT ?");
-        binds << limit;
-        QSqlQuery query(s.db());
-        query.setForwardOnly(true);
-        query.prepare(sql);
-        for (const QVariant &v : qAsConst(binds))
-            query.addBindValue(v);
-        if (!query.exec()) {
-            *failure = s.failText(QStringLiteral("读取生产记录"), query.lastError().text());
-            s.drop();
-            return;
+        bool ok = false;
+        if (trimmed.isEmpty()) {
+            QSqlQuery query(s.db());
+            query.setForwardOnly(true);
+            query.prepare(QStringLiteral("SELECT %1 FROM attempts WHERE id < ? ORDER BY id DESC "
+                                         "LIMIT ?")
+                              .arg(QLatin1String(kRowColumns)));
+            query.addBindValue(beforeId);
+            query.addBindValue(limit);
+            ok = readRows(query, rows.get());
+            if (!ok)
+                why = query.lastError().text();
+        } else {
+            ok = filteredPage(s, trimmed, beforeId, limit, rows.get(), &why);
         }
-        while (query.next()) {
-            JournalRow row;
-            row.id = query.value(0).toLongLong();
-            row.timeMs = query.value(1).toLongLong();
-            row.bench = query.value(2).toString();
-            row.port = query.value(3).toString();
-            row.sn = query.value(4).toString();
-            row.operation = query.value(5).toString();
-            row.mac = query.value(6).toString();
-            row.result = query.value(7).toString();
-            row.detail = query.value(8).toString();
-            rows->append(row);
+        if (!ok) {
+            rows->clear();
+            *failure = s.failText(QStringLiteral("读取生产记录"), why);
+            s.drop();
         }
     };
     QString timeout;
@@ -1335,6 +1489,7 @@ QVector<JournalRow> Journal::rows(const QString &filter, QString *error)
 bool Journal::identity(Identity *out, QString *error)
 {
     out->knownId = m_memory->knownId();
+    m_memory->writeUse();
     out->knownUsedMs = m_memory->value("usedMs").toLongLong();
     out->knownAttempts = m_memory->value("attempts").toLongLong();
     const bool anyKnown = m_memory->anyKnown();
@@ -1400,6 +1555,7 @@ bool Journal::startNewRecord(bool *made, QString *error)
     m_memory->running.clear();
     m_memory->setValue("id", *storeId);
     m_memory->setValue("where", where());
+    m_memory->lastAttempt = 0;
     m_memory->setValue("attempts", 0);
     m_memory->setValue("usedMs", QDateTime::currentMSecsSinceEpoch());
     *made = *wasMade;
