@@ -10,6 +10,7 @@
 // for those refused because the record could not be written.
 
 #include "device/journal.h"
+#include "device/journalwindow.h"
 #include "device/macaddress.h"
 #include "support/privaterecord.h"
 #include "support/unitonline.h"
@@ -27,6 +28,7 @@
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -143,6 +145,9 @@ private slots:
     void twoProcessesSharePostgres();
     void serverStoppedInTheMiddle();
     void hungServerRefusesInTime();
+    void filterOnEitherStore_data();
+    void filterOnEitherStore();
+    void cleanupTestCase() { m_server.reset(); }
 };
 
 void tst_Journal::twoBenchesShareOneRecord(const JournalOptions &options, const QByteArray &section)
@@ -320,6 +325,111 @@ void tst_Journal::hungServerRefusesInTime()
     helper = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("helper"));
     m_server.reset();
+}
+
+void tst_Journal::filterOnEitherStore_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("count"); // rows found, page after page
+    QTest::addColumn<QString>("newest");
+    QTest::addColumn<QString>("oldest");
+
+    // Units PDU0001 … PDU3000, the first given 00:39:28:00:00:01 and each the
+    // next; more rows than the window looks through before it asks an index.
+    for (const bool postgres : {false, true}) {
+        const char *store = postgres ? "PostgreSQL" : "SQLite";
+        const auto row
+            = [&](const char *what) -> QTestData & { return QTest::addRow("%s: %s", store, what); };
+        row("everything, page after page") << postgres << "" << 3000 << "PDU3000"
+                                           << "PDU0001";
+        row("an old unit by its serial number") << postgres << "PDU0001" << 1 << "PDU0001"
+                                                << "PDU0001";
+        row("a new one, in lower case") << postgres << "pdu2999" << 1 << "PDU2999"
+                                        << "PDU2999";
+        row("a prefix of old units") << postgres << "PDU00" << 99 << "PDU0099"
+                                     << "PDU0001";
+        row("a prefix of every unit") << postgres << "PDU" << 3000 << "PDU3000"
+                                      << "PDU0001";
+        row("an old address") << postgres << "00:39:28:00:00:01" << 1 << "PDU0001"
+                              << "PDU0001";
+        row("a new address with dashes") << postgres << "00-39-28-00-0b-b8" << 1 << "PDU3000"
+                                         << "PDU3000";
+        row("an old address's end") << postgres << "00:00:0A" << 1 << "PDU0010"
+                                    << "PDU0010";
+        row("nothing like it") << postgres << "XYZ" << 0 << ""
+                               << "";
+    }
+}
+
+// The record window's filter finds the same rows on both stores, whether the
+// newest rows answer it or an index has to.
+void tst_Journal::filterOnEitherStore()
+{
+    QFETCH(bool, postgres);
+    QFETCH(QString, filter);
+    QFETCH(int, count);
+    QFETCH(QString, newest);
+    QFETCH(QString, oldest);
+
+    QTemporaryDir dir;
+    JournalOptions options;
+    if (postgres) {
+        if (!m_server) {
+            startServer();
+            if (QTest::currentTestFailed())
+                return;
+        }
+        options = recordOnServer(*m_server, QStringLiteral("test"));
+    } else {
+        options.path = dir.filePath(QStringLiteral("filter.db"));
+    }
+    options.benchSettings = dir.filePath(QStringLiteral("bench.ini"));
+    Journal journal(options);
+    QString error;
+    const bool filled = journal.run(
+        [](QSqlDatabase &db, QString *why) {
+            QSqlQuery query(db);
+            if (!query.exec(QStringLiteral("DELETE FROM attempts")) || !db.transaction()) {
+                *why = query.lastError().text();
+                return false;
+            }
+            query.prepare(QStringLiteral("INSERT INTO attempts (time_ms, bench, port, sn, "
+                                         "operation, mac, result, detail) VALUES (?, 'b', 'p', ?, "
+                                         "'write_mac', ?, 'verified', '')"));
+            for (int i = 1; i <= 3000; ++i) {
+                const unsigned char mac[6] = {0x00, 0x39, 0x28, 0x00, quint8(i >> 8), quint8(i)};
+                query.addBindValue(qint64(i));
+                query.addBindValue(QStringLiteral("PDU%1").arg(i, 4, 10, QLatin1Char('0')));
+                query.addBindValue(macText(mac));
+                if (!query.exec()) {
+                    *why = query.lastError().text();
+                    return false;
+                }
+            }
+            return db.commit();
+        },
+        &error);
+    QVERIFY2(filled, qPrintable(error));
+
+    QVector<JournalRow> found;
+    qint64 before = std::numeric_limits<qint64>::max();
+    for (;;) {
+        const QVector<JournalRow> page
+            = journal.page(filter, before, JournalModel::kPageRows, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        found += page;
+        if (page.size() < JournalModel::kPageRows)
+            break;
+        before = page.last().id;
+    }
+    QCOMPARE(found.size(), count);
+    for (int i = 1; i < found.size(); ++i)
+        QVERIFY(found.at(i).id < found.at(i - 1).id); // newest first, none twice
+    if (count > 0) {
+        QCOMPARE(found.first().sn, newest);
+        QCOMPARE(found.last().sn, oldest);
+    }
 }
 
 int main(int argc, char *argv[])
