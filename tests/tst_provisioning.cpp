@@ -349,6 +349,11 @@ void tst_Provisioning::typedAndPastedAddresses_data()
         << "003928900002" << "00:39:28:90:00:02" << QByteArray()
         << "MAC 00:39:28:90:00:02 不在本线的地址段内，本线地址段为 "
            "00:39:28:90:00:00–00:39:28:90:00:01，未写入";
+    QTest::newRow("a multicast address in a block that holds it: refused")
+        << QByteArray("[mac]\nfirst=02:00:00:00:00:00\nlast=03:00:00:00:00:ff\n") << false
+        << "030000000005" << "03:00:00:00:00:05" << QByteArray()
+        << "MAC 03:00:00:00:00:05 是组播地址（第一字节最低位为1），本线地址段为 "
+           "02:00:00:00:00:00–03:00:00:00:00:FF，未写入";
     QTest::newRow("a [mac] key misspelt: nothing written")
         << QByteArray("[mac]\nfrist=00:39:28:90:00:00\n") << false << "003928900020"
         << "00:39:28:90:00:20" << QByteArray()

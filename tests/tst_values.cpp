@@ -21,8 +21,6 @@ private slots:
     void parseMac();
     void nextMacText_data();
     void nextMacText();
-    void macForUnit_data();
-    void macForUnit();
     void clockBlock_data();
     void clockBlock();
 };
@@ -213,59 +211,6 @@ void tst_Values::nextMacText()
     quint64 address = 0;
     QVERIFY(::parseMac(typed, &address));
     QTEST(::nextMacText(typed, address + 1), "next");
-}
-
-void tst_Values::macForUnit_data()
-{
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("first"); // the block; "" = the default one
-    QTest::addColumn<QString>("last");
-    QTest::addColumn<QString>("refusal"); // "" = may be written
-
-    const QString block
-        = QStringLiteral("本线地址段为 00:39:28:00:00:00–00:39:28:FF:FF:FF，未写入");
-    // clang-format off
-    QTest::newRow("inside the default block") << "00:39:28:90:00:10" << "" << "" << "";
-    QTest::newRow("the block's first and last") << "00:39:28:00:00:00" << "" << "" << "";
-    QTest::newRow("the block's last") << "00:39:28:FF:FF:FF" << "" << "" << "";
-    QTest::newRow("just past it") << "00:39:29:00:00:00" << "" << ""
-        << "MAC 00:39:29:00:00:00 不在本线的地址段内，" + block;
-    QTest::newRow("multicast: 01 first") << "01:39:28:90:00:10" << "" << ""
-        << "MAC 01:39:28:90:00:10 是组播地址（第一字节最低位为1），" + block;
-    QTest::newRow("multicast: 11 first") << "11:35:28:00:00:02" << "" << ""
-        << "MAC 11:35:28:00:00:02 是组播地址（第一字节最低位为1），" + block;
-    QTest::newRow("multicast: 03 first") << "03:30:28:00:00:03" << "" << ""
-        << "MAC 03:30:28:00:00:03 是组播地址（第一字节最低位为1），" + block;
-    QTest::newRow("all zero") << "00:00:00:00:00:00" << "" << ""
-        << "MAC 00:00:00:00:00:00 是全零地址，" + block;
-    QTest::newRow("broadcast") << "FF:FF:FF:FF:FF:FF" << "" << ""
-        << "MAC FF:FF:FF:FF:FF:FF 是广播地址，" + block;
-    QTest::newRow("a line's own block") << "02:00:00:00:00:05" << "02:00:00:00:00:00"
-                                        << "02:00:00:00:00:ff" << "";
-    QTest::newRow("a multicast address in a block that holds it") << "03:00:00:00:00:05"
-        << "02:00:00:00:00:00" << "03:00:00:00:00:ff"
-        << "MAC 03:00:00:00:00:05 是组播地址（第一字节最低位为1），本线地址段为 "
-           "02:00:00:00:00:00–03:00:00:00:00:FF，未写入";
-    // clang-format on
-}
-
-void tst_Values::macForUnit()
-{
-    QFETCH(QString, address);
-    QFETCH(QString, first);
-    QFETCH(QString, last);
-    QFETCH(QString, refusal);
-    MacBlock block;
-    if (!first.isEmpty()) {
-        QVERIFY(::parseMac(first, &block.first));
-        QVERIFY(::parseMac(last, &block.last));
-    }
-    quint64 value = 0;
-    QVERIFY(::parseMac(address, &value));
-    const MacRefusal why = checkMacForUnit(value, block);
-    QCOMPARE(why == MacRefusal::None, refusal.isEmpty());
-    if (why != MacRefusal::None)
-        QCOMPARE(macRefusalText(why, value, block), refusal);
 }
 
 void tst_Values::clockBlock_data()
