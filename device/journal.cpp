@@ -503,9 +503,9 @@ bool Journal::perform(const std::function<void(JournalSession &)> &job, QString 
     m_worker->retire();
     keepUntilDone(m_worker);
     m_worker = nullptr;
-    *error = failText(QStringLiteral("生产记录"),
-                      QStringLiteral("%1 秒内没有完成（服务器或文件没有响应），此次不算")
-                          .arg(m_options.timeLimitS));
+    *error = failText(
+        QStringLiteral("访问生产记录"),
+        QStringLiteral("%1 秒内没有完成（服务器或文件没有响应）").arg(m_options.timeLimitS));
     return false;
 }
 
@@ -863,9 +863,8 @@ QSqlDatabase Journal::database(QString *error)
     if (m_callerConnection.isEmpty())
         m_callerConnection = connectionName();
     if (QSqlDatabase::contains(m_callerConnection)) {
-        QSqlDatabase db = QSqlDatabase::database(m_callerConnection, false);
-        if (db.isOpen())
-            return db;
+        if (QSqlDatabase::database(m_callerConnection, false).isOpen())
+            return QSqlDatabase::database(m_callerConnection, false);
         QSqlDatabase::removeDatabase(m_callerConnection);
     }
     QString why;

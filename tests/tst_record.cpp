@@ -236,12 +236,19 @@ void tst_Record::recordKnowsItsIdentity()
     QVERIFY2(journal.identity(&identity, &error), qPrintable(error));
     QCOMPARE(int(identity.state), state);
     const Journal::Start start = write(journal, QStringLiteral("PDU02"), kMac);
+    // Code that keeps tables beside the record gets its connection on the
+    // same terms.
+    QString dbError;
+    const QSqlDatabase db = journal.database(&dbError);
+    QCOMPARE(db.isOpen(), refusal.isEmpty());
     if (refusal.isEmpty()) {
         // The record survived: the address is still PDU01's.
         QVERIFY2(start.error.isEmpty(), qPrintable(start.error));
         QVERIFY(start.taken);
+        QVERIFY(QSqlQuery(QStringLiteral("SELECT count(*) FROM attempts"), db).next());
         return;
     }
+    QVERIFY2(dbError.contains(refusal), qPrintable(dbError));
     QVERIFY2(start.error.contains(refusal), qPrintable(start.error));
     QVERIFY2(start.error.contains(QStringLiteral("新建生产记录")), qPrintable(start.error));
     QCOMPARE(start.id, qint64(0));
