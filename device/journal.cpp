@@ -380,6 +380,13 @@ bool Journal::finish(qint64 id, const QString &result, const QString &detail, co
     return true;
 }
 
+QSqlDatabase Journal::database(QString *error)
+{
+    if (!ensureOpen(error))
+        return QSqlDatabase();
+    return QSqlDatabase::database(m_connection, false);
+}
+
 QVector<JournalRow> Journal::rows(const QString &filter, QString *error)
 {
     QVector<JournalRow> out;

@@ -7,6 +7,7 @@
 // decides, so two benches racing for one address cannot both get it.
 // Qt Core and Sql only; the window and a test use it alike.
 
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -97,6 +98,11 @@ public:
     // The whole record, newest first; rows whose serial number or address
     // contains filter (any case) when it is not empty.
     QVector<JournalRow> rows(const QString &filter, QString *error);
+
+    // The open connection, for the other records kept in the same database
+    // (device/runrecord.h); invalid, with the reason in *error, when the
+    // database cannot be reached.
+    QSqlDatabase database(QString *error);
 
 private:
     bool ensureOpen(QString *error);
