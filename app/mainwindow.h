@@ -48,6 +48,8 @@ class QTreeWidgetItem;
 QT_END_NAMESPACE
 
 class JournalWindow;
+class RunRecord;
+struct UnitRun;
 
 // The window is one front end of the device operations (device/link.h): it
 // carries their requests and shows what they report.
@@ -151,6 +153,9 @@ private slots:
     void on_actionExportRecord_triggered(); // 51
     void on_actionRecordWindow_triggered(); // 52
 
+    // ---- device/testplan.cpp: 一键测试, the test plan on one unit
+    void on_actionRunPlan_triggered(); // 53
+
 protected:
     // ---- app/mainwindow.cpp: a running operation ends with the window
     void closeEvent(QCloseEvent *event) override;
@@ -251,6 +256,7 @@ private:
     void beginRun(int total);
     void showRunStep(const QString &text);
     void countInRun(const ReplyVerdict &verdict);
+    void endRun(); // the stop button and the progress go
     void finishRun();
 
     // ---- device/polling.cpp: the tree walk; reading is the operations' (device/operations.cpp)
@@ -291,6 +297,14 @@ private:
 
     // ---- device/record.cpp
     Journal &journal();
+
+    // ---- device/testplan.cpp
+    void setUpTestPlan();
+    void startPlanAfterScan();
+    void runTestPlan();
+    RunRecord &runRecord();
+    void showVerdict(const UnitRun &run, int checks);
+    void clearVerdict();
 
     // Members of the window, in their declared order.
     Ui::MainWindow *ui;
@@ -337,4 +351,5 @@ private:
     DeviceOperations m_ops{*this, *this}; // the device operations, over this window
     // The "记录" window, made when first asked for.
     JournalWindow *m_journalWindow = nullptr;
+    std::unique_ptr<RunRecord> m_runRecord; // the unit runs, beside the journal
 };

@@ -251,11 +251,12 @@ void tst_Window::objectsWithTheirClasses_data()
     // actions and bars
     for (const char *n : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
                           "actionExit", "actionmenu_file_sub5", "actionOpenRecordFolder",
-                          "actionExportRecord", "actionRecordWindow"})
+                          "actionExportRecord", "actionRecordWindow", "actionRunPlan"})
         row(n, "QAction");
     row("mainMenubar", "QMenuBar");
-    for (const char *n : {"menuFile", "menuEdit", "menuWindow", "menuHelp"})
+    for (const char *n : {"menuFile", "menuEdit", "menuTest", "menuWindow", "menuHelp"})
         row(n, "QMenu");
+    row("labelVerdict", "QLabel");
     row("mainToolBar", "QToolBar");
     row("statusbar", "QStatusBar");
 }
@@ -805,19 +806,21 @@ void tst_Window::actionsInMenusAndToolBar()
     auto *bar = widget<QMenuBar>(w, "mainMenubar");
     QCOMPARE(w.menuBar(), bar);
     QCOMPARE(actionNames(bar->actions()),
-             (QStringList{"menuFile", "menuEdit", "menuWindow", "menuHelp"}));
+             (QStringList{"menuFile", "menuEdit", "menuTest", "menuWindow", "menuHelp"}));
     QCOMPARE(
         actionNames(widget<QMenu>(w, "menuFile")->actions()),
         (QStringList{"actionConnect", "actionClose", "actionSave", "actionOpenRecordFolder",
                      "actionRefresh", "actionExportRecord", "actionExit"})); // no separators either
     QCOMPARE(actionNames(widget<QMenu>(w, "menuWindow")->actions()),
              QStringList{"actionRecordWindow"});
+    QCOMPARE(actionNames(widget<QMenu>(w, "menuTest")->actions()), QStringList{"actionRunPlan"});
     for (const char *empty : {"menuEdit", "menuHelp"})
         QVERIFY2(widget<QMenu>(w, empty)->actions().isEmpty(), empty);
 
     auto *tools = widget<QToolBar>(w, "mainToolBar");
     QCOMPARE(actionNames(tools->actions()),
-             (QStringList{"actionConnect", "actionClose", "actionSave", "actionRefresh"}));
+             (QStringList{"actionConnect", "actionClose", "actionSave", "actionRefresh",
+                          "actionRunPlan"}));
     QCOMPARE(tools->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
     QCOMPARE(w.toolBarArea(tools), Qt::TopToolBarArea);
 
@@ -831,7 +834,8 @@ void tst_Window::actionsInMenusAndToolBar()
         const char *keys;
     } shortcuts[] = {{"actionConnect", "Ctrl+O"}, {"actionClose", "Ctrl+C"},
                      {"actionSave", "Ctrl+S"},    {"actionRefresh", "Ctrl+R"},
-                     {"actionExit", ""},          {"actionmenu_file_sub5", "Ctrl+Y"}};
+                     {"actionExit", ""},          {"actionmenu_file_sub5", "Ctrl+Y"},
+                     {"actionRunPlan", "F5"}};
     for (const auto &s : shortcuts)
         QCOMPARE(widget<QAction>(w, s.action)->shortcut(),
                  QKeySequence(QString::fromLatin1(s.keys)));
@@ -1055,9 +1059,10 @@ void tst_Window::slotTable()
         "on_actionOpenRecordFolder_triggered()",
         "on_actionExportRecord_triggered()",
         "on_actionRecordWindow_triggered()",
+        "on_actionRunPlan_triggered()",
     };
-    QCOMPARE(expected.size(), 53);
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 53);
+    QCOMPARE(expected.size(), 54);
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), 54);
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod m = mo.method(mo.methodOffset() + i);
         QCOMPARE(m.methodSignature(), expected.at(i));
