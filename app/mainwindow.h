@@ -185,6 +185,9 @@ private:
 
     // ---- serial/receive.cpp
     void showReceiveCount();
+    void showCounters();
+    void showStatus(const QString &text);
+    void showHeldDisplay(); // what the counters and the status line held back
 
     // ---- serial/send.cpp: the one transmit routine
     void SendData(int n);
@@ -337,6 +340,8 @@ private:
     QEventLoop *m_waitLoop = nullptr;     // the wait that reception wakes
     int m_lastChunkSize = 0;              // for the status text of the last reception
     bool m_receiveDisplayStale = false;   // counters not shown yet while a wait runs
+    bool m_displayHeld = false;           // counters or status held back by an operation
+    QString m_heldStatus;                 // the status line it held back
     ReplyKind m_expected;                 // what the running exchange waits for
     std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
     SessionRecord m_session;              // every line of the run, on disk

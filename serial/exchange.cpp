@@ -71,6 +71,7 @@ void MainWindow::endOperation()
 {
     reportOperationEnd();
     m_operation = OperationState::Idle;
+    showHeldDisplay();
 }
 
 // Called from inside a wait (a port error, the stop button, the window's
