@@ -241,6 +241,17 @@ void tst_TestPlan::unitThroughThePlan_data()
                              "用时…秒"}
         << "不合格  SN PDU2411A0002\n[7/16] 模块10 保护状态" << kVerdictFail;
 
+    // An enable is checked by reading it back; the run goes on past a failure.
+    const QByteArray enables = "[plan]\nname=PDU出厂检验\nstop_on_fail=false\n"
+                               "[step1]\ntype=switch\ncommand=lvd_off\nmodule=2,3\nsettle_ms=0\n"
+                               "[step2]\ntype=delay\nms=10\n";
+    QTest::newRow("an enable that stays on, found by its read-back")
+        << enables << UnitSetUp([](PduUnit &u) { u.pinnedRegisters[3].insert(0x0804, 1); })
+        << QStringList{"[1/3] 模块2 脱离关闭 读回0（应为0）合格",
+                       "[2/3] 模块3 脱离关闭 读回1（应为0）不合格", "[3/3] 等待 10毫秒 合格",
+                       "结论：不合格  SN PDU2411A0002  不合格项：[2/3] 模块3 脱离关闭  用时…秒"}
+        << "不合格  SN PDU2411A0002\n[2/3] 模块3 脱离关闭" << kVerdictFail;
+
     QTest::newRow("a time window that does not keep what is written")
         << plan << UnitSetUp([](PduUnit &u) { u.pinnedRegisters[1].insert(0x0809, 0); })
         << soundLinesWith({{15, "[15/16] 模块1 写时段1分钟 读回0（写入30）不合格"}}, 15)
@@ -288,6 +299,8 @@ void tst_TestPlan::unitThroughThePlan()
         const QString &shown = lines.at(i);
         QCOMPARE(s.number, i + 1);
         QVERIFY2(shown.contains(QStringLiteral(" %1 ").arg(s.name)), qPrintable(shown));
+        if (s.module >= 0)
+            QVERIFY2(shown.contains(QStringLiteral(" 模块%1 ").arg(s.module)), qPrintable(shown));
         QVERIFY2(shown.contains(s.measured), qPrintable(shown));
         QVERIFY2(shown.contains(s.limits), qPrintable(shown));
         QCOMPARE(s.outcome,
@@ -295,8 +308,9 @@ void tst_TestPlan::unitThroughThePlan()
                                                                               : kOutcomePass));
     }
     QCOMPARE(on.steps.at(0).section, QStringLiteral("step1"));
-    QCOMPARE(on.steps.at(0).type, QStringLiteral("read"));
-    QCOMPARE(on.steps.at(0).module, 0);
+    QCOMPARE(on.steps.at(0).type, plan.contains("type=switch\ncommand=lvd_off")
+                                      ? QStringLiteral("switch")
+                                      : QStringLiteral("read"));
 }
 
 // The unit's line goes while the plan runs: the unit is neither passed nor
