@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 
 #include "app/windowfit.h"
+#include "device/runrecord.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -89,6 +90,7 @@ MainWindow::MainWindow(QWidget *parent)
     recvLen = 0;
     recvFlag = 0;
     connectSendPanel();
+    setUpTestPlan();
     m_trafficQueue.flush(); // the lines of the start-up stand there from the first paint
 }
 

@@ -1,5 +1,5 @@
-// Runs over many requests (the read test, the all-modules commands): the step
-// in the status bar, the stop button, and the summary at the end.
+// Runs over many requests (the read test, the all-modules commands, the test
+// plan): the step in the status bar, the stop button, and the summary at the end.
 
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
@@ -28,15 +28,20 @@ void MainWindow::countInRun(const ReplyVerdict &verdict)
     m_run.tally.add(verdict);
 }
 
-void MainWindow::finishRun()
+void MainWindow::endRun()
 {
     ui->pushButton_stop->setEnabled(false);
     ui->label_progress->clear();
+}
+
+void MainWindow::finishRun()
+{
+    endRun();
     const int done = m_run.tally.done();
     if (m_operation == OperationState::WindowClosing)
         return; // no one is left to read it
     if (m_operation == OperationState::StopRequested && done < m_run.total)
-        appendResult(stoppedLine(done, m_run.total), Tone::Bad);
+        resultLine(stoppedLine(done, m_run.total), Tone::Bad);
     reportOperationEnd();
-    appendResult(summaryLine(m_run.tally, m_run.clock.elapsed()));
+    resultLine(summaryLine(m_run.tally, m_run.clock.elapsed()));
 }

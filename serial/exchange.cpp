@@ -71,6 +71,7 @@ void MainWindow::endOperation()
 {
     reportOperationEnd();
     m_operation = OperationState::Idle;
+    showHeldDisplay();
 }
 
 // Called from inside a wait (a port error, the stop button, the window's
@@ -114,7 +115,7 @@ void MainWindow::reportOperationEnd()
         return;
     m_operationEndReported = true;
     if (m_operation == OperationState::PortLost)
-        appendResult(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
+        resultLine(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
     else if (m_operation == OperationState::Cancelled)
-        appendResult(QStringLiteral("操作已取消"), Tone::Bad);
+        resultLine(QStringLiteral("操作已取消"), Tone::Bad);
 }

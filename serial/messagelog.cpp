@@ -123,7 +123,14 @@ void LogQueue::setView(QPlainTextEdit *view, LineStore *store, SessionRecord *re
     m_timer = new QTimer(view);
     m_timer->setSingleShot(true);
     m_timer->setInterval(kLogRefreshMs);
-    QObject::connect(m_timer, &QTimer::timeout, view, [this] { flush(); });
+    QObject::connect(m_timer, &QTimer::timeout, view, [this] {
+        if (!m_held) {
+            flush();
+            return;
+        }
+        m_record->flush();
+        m_due = true;
+    });
 }
 
 void LogQueue::add(const QString &text, LineInk ink)
@@ -143,18 +150,41 @@ void LogQueue::addPlain(const QStringList &lines)
         add(line, LineInk::Plain);
 }
 
+void LogQueue::holdDrawing()
+{
+    m_held = true;
+}
+
+void LogQueue::releaseDrawing()
+{
+    m_held = false;
+    // Drawn at the next turn of the event loop, unless a wait starts first.
+    if (m_due)
+        m_timer->start(0);
+}
+
+void LogQueue::drawIfDue()
+{
+    if (m_due)
+        flush();
+}
+
 void LogQueue::flush()
 {
+    m_due = false;
     m_timer->stop();
     // On disk before on screen: what the engineer has seen survives a crash.
     m_record->flush();
     const QVector<QPair<QString, LineInk>> lines = std::move(m_lines);
     m_lines.clear();
+    if (m_beforeDrawing)
+        m_beforeDrawing();
     appendToView(m_view, lines);
 }
 
 void LogQueue::clear()
 {
+    m_due = false;
     m_timer->stop();
     m_lines.clear();
     m_store->clear();
@@ -195,6 +225,7 @@ void MainWindow::openSessionRecord()
 {
     m_trafficQueue.setView(ui->textBrowser, &m_trafficLog, &m_session, SessionRecord::Traffic);
     m_resultQueue.setView(ui->textBrowser_val, &m_resultLog, &m_session, SessionRecord::Results);
+    m_trafficQueue.setBeforeDrawing([this] { showHeldDisplay(); });
     m_session.setClock([this] { return m_clock(); });
     // A full disk stops the record only until there is room again: each
     // batch tries anew, and the first that is written says what is missing.

@@ -37,8 +37,45 @@ void MainWindow::ReadSerialData()
 void MainWindow::showReceiveCount()
 {
     m_receiveDisplayStale = false;
+    showCounters();
+    showStatus(QStringLiteral("成功读取%1字节数据").arg(m_lastChunkSize));
+}
+
+// While a device operation runs, the counters and the status line are drawn
+// with the message windows' batches rather than at every request: each
+// change is a repaint (the status bar repaints at once), and between two
+// requests it would hold the next one back. At the operation's end they show
+// what they last said. The console outside operations shows them as they change.
+void MainWindow::showCounters()
+{
+    if (m_operation != OperationState::Idle) {
+        m_displayHeld = true;
+        return;
+    }
+    ui->lcdNumberSend->display(sendCount);
     ui->lcdNumberRecieve->display(recvCount);
-    ui->statusbar->showMessage(QStringLiteral("成功读取%1字节数据").arg(m_lastChunkSize));
+}
+
+void MainWindow::showStatus(const QString &text)
+{
+    if (m_operation != OperationState::Idle) {
+        m_heldStatus = text;
+        m_displayHeld = true;
+        return;
+    }
+    ui->statusbar->showMessage(text);
+}
+
+void MainWindow::showHeldDisplay()
+{
+    if (!m_displayHeld)
+        return;
+    m_displayHeld = false;
+    ui->lcdNumberSend->display(sendCount);
+    ui->lcdNumberRecieve->display(recvCount);
+    if (!m_heldStatus.isEmpty())
+        ui->statusbar->showMessage(m_heldStatus);
+    m_heldStatus.clear();
 }
 
 void MainWindow::on_pushButtonClearCounterRecieve_clicked()

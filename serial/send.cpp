@@ -41,20 +41,22 @@ void MainWindow::SendData(int n)
     if (accepted > 0)
         serialPort->flush();
     appendSendLog(sentAt, converted.display);
-    QTextCharFormat red;
-    red.setForeground(QColor(Qt::red));
-    ui->textBrowser->mergeCurrentCharFormat(red);
+    // Merging the format again repaints the view for nothing.
+    if (ui->textBrowser->currentCharFormat().foreground().color() != QColor(Qt::red)) {
+        QTextCharFormat red;
+        red.setForeground(QColor(Qt::red));
+        ui->textBrowser->mergeCurrentCharFormat(red);
+    }
     if (accepted > 0) {
         sendCount += int(accepted);
-        ui->lcdNumberSend->display(sendCount);
+        showCounters();
     }
     if (accepted == converted.bytes.size())
-        ui->statusbar->showMessage(QStringLiteral("发送数据成功"));
+        showStatus(QStringLiteral("发送数据成功"));
     else if (accepted < 0)
-        ui->statusbar->showMessage(
-            QStringLiteral("发送数据失败：%1").arg(serialPort->errorString()));
+        showStatus(QStringLiteral("发送数据失败：%1").arg(serialPort->errorString()));
     else
-        ui->statusbar->showMessage(QStringLiteral("发送数据失败：只发出%1字节，共%2字节")
-                                       .arg(accepted)
-                                       .arg(converted.bytes.size()));
+        showStatus(QStringLiteral("发送数据失败：只发出%1字节，共%2字节")
+                       .arg(accepted)
+                       .arg(converted.bytes.size()));
 }

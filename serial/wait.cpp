@@ -47,6 +47,11 @@ void MainWindow::WaitForReply(int timeoutMs)
     // takes over the wake-up and hands it back when it ends.
     QEventLoop *const outerLoop = m_waitLoop;
     m_waitLoop = &loop;
+    // The request has just left: the unit's turnaround is the time to draw.
+    m_resultQueue.drawIfDue();
+    m_trafficQueue.drawIfDue();
+    m_resultQueue.holdDrawing();
+    m_trafficQueue.holdDrawing();
 
     for (;;) {
         // The port gone or the window closing: the reply no longer matters.
@@ -80,6 +85,10 @@ void MainWindow::WaitForReply(int timeoutMs)
 
     deadline.stop();
     m_waitLoop = outerLoop;
+    if (!m_waitLoop) {
+        m_resultQueue.releaseDrawing();
+        m_trafficQueue.releaseDrawing();
+    }
     if (m_receiveDisplayStale && !m_waitLoop)
         showReceiveCount();
 }

@@ -258,11 +258,13 @@ void tst_Window::objectsWithTheirClasses_data()
     // actions and bars
     for (const char *n : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
                           "actionExit", "actionmenu_file_sub5", "actionOpenRecordFolder",
-                          "actionExportRecord", "actionRecordWindow", "actionNewRecord"})
+                          "actionExportRecord", "actionRecordWindow", "actionNewRecord",
+                          "actionRunPlan", "actionGuide", "actionAbout"})
         row(n, "QAction");
     row("mainMenubar", "QMenuBar");
-    for (const char *n : {"menuFile", "menuEdit", "menuWindow", "menuHelp"})
+    for (const char *n : {"menuFile", "menuEdit", "menuTest", "menuWindow", "menuHelp"})
         row(n, "QMenu");
+    row("labelVerdict", "QLabel");
     row("mainToolBar", "QToolBar");
     row("statusbar", "QStatusBar");
 }
@@ -693,6 +695,8 @@ void tst_Window::texts_data()
         "<html><head/><body><p>输入需要设置的MAC地址，设置后会自动增加1。"
         "也可以通过输入设备SN，自动获取MAC地址。</p></body></html>");
     text("pushButton_datatime", "设置时间");
+    row("lineEdit_datetime", "toolTip",
+        "读取时间在此显示设备的时间；设置时间写入的是电脑的当前时间，不是此框中的内容");
     text("pushButton_alloff", "全部分闸");
     text("pushButton_allon", "全部合闸");
     text("pushButton_rm_ctrl_off", "远控关闭all");
@@ -812,20 +816,22 @@ void tst_Window::actionsInMenusAndToolBar()
     auto *bar = widget<QMenuBar>(w, "mainMenubar");
     QCOMPARE(w.menuBar(), bar);
     QCOMPARE(actionNames(bar->actions()),
-             (QStringList{"menuFile", "menuEdit", "menuWindow", "menuHelp"}));
+             (QStringList{"menuFile", "menuEdit", "menuTest", "menuWindow", "menuHelp"}));
     QCOMPARE(actionNames(widget<QMenu>(w, "menuFile")->actions()),
              (QStringList{"actionConnect", "actionClose", "actionSave", "actionOpenRecordFolder",
                           "actionRefresh", "actionExportRecord", "actionNewRecord",
                           "actionExit"})); // no separators either
     QCOMPARE(actionNames(widget<QMenu>(w, "menuWindow")->actions()),
              QStringList{"actionRecordWindow"});
+    QCOMPARE(actionNames(widget<QMenu>(w, "menuTest")->actions()), QStringList{"actionRunPlan"});
     QCOMPARE(actionNames(widget<QMenu>(w, "menuHelp")->actions()),
              (QStringList{"actionGuide", "actionAbout"}));
     QVERIFY(widget<QMenu>(w, "menuEdit")->actions().isEmpty());
 
     auto *tools = widget<QToolBar>(w, "mainToolBar");
     QCOMPARE(actionNames(tools->actions()),
-             (QStringList{"actionConnect", "actionClose", "actionSave", "actionRefresh"}));
+             (QStringList{"actionConnect", "actionClose", "actionSave", "actionRefresh",
+                          "actionRunPlan"}));
     QCOMPARE(tools->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
     QCOMPARE(w.toolBarArea(tools), Qt::TopToolBarArea);
 
@@ -839,7 +845,8 @@ void tst_Window::actionsInMenusAndToolBar()
         const char *keys;
     } shortcuts[] = {{"actionConnect", "Ctrl+O"}, {"actionClose", "Ctrl+C"},
                      {"actionSave", "Ctrl+S"},    {"actionRefresh", "Ctrl+R"},
-                     {"actionExit", ""},          {"actionmenu_file_sub5", "Ctrl+Y"}};
+                     {"actionExit", ""},          {"actionmenu_file_sub5", "Ctrl+Y"},
+                     {"actionRunPlan", "F5"}};
     for (const auto &s : shortcuts)
         QCOMPARE(widget<QAction>(w, s.action)->shortcut(),
                  QKeySequence(QString::fromLatin1(s.keys)));
@@ -850,7 +857,8 @@ void tst_Window::actionsStartEnabledAndNotCheckable()
     MainWindow &w = *m_window;
     for (const char *name :
          {"actionConnect", "actionClose", "actionSave", "actionRefresh", "actionExit",
-          "actionmenu_file_sub5", "actionExportRecord", "actionRecordWindow", "actionNewRecord"}) {
+          "actionmenu_file_sub5", "actionExportRecord", "actionRecordWindow", "actionNewRecord",
+          "actionGuide", "actionAbout"}) {
         auto *action = widget<QAction>(w, name);
         QVERIFY2(action->isEnabled(), name);
         QVERIFY2(!action->isCheckable(), name);
@@ -1095,9 +1103,10 @@ void tst_Window::slotTable()
         "on_actionNewRecord_triggered()",
         "on_actionGuide_triggered()",
         "on_actionAbout_triggered()",
+        "on_actionRunPlan_triggered()",
     };
-    QCOMPARE(expected.size(), 56);
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 56);
+    QCOMPARE(expected.size(), 57);
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), 57);
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod m = mo.method(mo.methodOffset() + i);
         QCOMPARE(m.methodSignature(), expected.at(i));
