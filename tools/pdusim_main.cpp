@@ -227,6 +227,8 @@ SimOptions OptionReader::read()
     }
     if (isSet("long-replies"))
         o.faults.replyExtraBytes = int(number("long-replies", value("long-replies"), 0, 65536));
+    o.faults.corruptEcho = m_parser.isSet("echo-corrupt");
+    o.faults.echo = m_parser.isSet("echo") || o.faults.corruptEcho;
     return o;
 }
 
@@ -292,6 +294,12 @@ void addOptions(QCommandLineParser &parser)
          "finds the old one."},
         {"long-replies",
          "Pad every reply with N extra bytes (to exceed the tool's 256-byte receive buffer).", "N"},
+        {"echo",
+         "Hand every byte the tool sends straight back before the reply, as a two-wire RS-485 "
+         "adapter without echo suppression does (the tool's 去除回显 takes it off)."},
+        {"echo-corrupt",
+         "As --echo, but the last byte of every piece echoed comes back inverted (a line fault "
+         "the tool reports as 回显不符)."},
     });
 }
 
