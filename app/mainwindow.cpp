@@ -40,6 +40,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->groupBoxMessage->setVisible(false);
     ui->groupBox_3->setVisible(false);
     // The form keeps them in the status bar; only code can place them on its right.
+    ui->statusbar->addPermanentWidget(ui->label_lineStats);
     ui->statusbar->addPermanentWidget(ui->label_progress);
     ui->statusbar->addPermanentWidget(ui->pushButton_stop);
 
@@ -58,6 +59,8 @@ MainWindow::MainWindow(QWidget *parent)
     recvLen = 0;
     recvFlag = 0;
     connectSendPanel();
+    m_lineClock.start();
+    showLineStats();
     m_trafficQueue.flush(); // the lines of the start-up stand there from the first paint
 }
 

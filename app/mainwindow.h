@@ -16,6 +16,7 @@
 #include "device/runreport.h"
 #include "device/values.h"
 #include "protocol/reply.h"
+#include "serial/linestats.h"
 #include "serial/messagelog.h"
 
 #include <QDateTime>
@@ -175,6 +176,8 @@ private:
 
     // ---- serial/receive.cpp
     void showReceiveCount();
+    QByteArray takeConsoleEcho(const QByteArray &chunk);
+    void showLineStats();
 
     // ---- serial/send.cpp: the one transmit routine
     void SendData(int n);
@@ -187,11 +190,16 @@ private:
     void appendResult(const QString &line);
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
     void appendSendLog(const QDateTime &when, const QString &display);
-    void appendReceiveLog(const unsigned char *bytes, int length);
+    // marker: after the bytes in the window ("（回显）"); recordNote: after a
+    // tab in the session record only (the response time)
+    void appendReceiveLog(const unsigned char *bytes, int length, const QString &marker = QString(),
+                          const QString &recordNote = QString());
 
     // ---- serial/exchange.cpp: one request out, its reply gathered and judged
     ReplyVerdict exchangeRequest(const unsigned char *frame, int length, ReplyKind kind);
     bool readyToSend();
+    void logGathered(const unsigned char *frame, int echoLength, bool sent);
+    void showEchoHint();
     bool beginOperation();
     void endOperation();
     // The running device operation, and why it ends early. The exchange looks
@@ -327,6 +335,16 @@ private:
     int m_lastChunkSize = 0;            // for the status text of the last reception
     bool m_receiveDisplayStale = false; // counters not shown yet while a wait runs
     ReplyKind m_expected;               // what the running exchange waits for
+    QByteArray m_expectedEcho;          // and the echo it expects first ("" none)
+    bool m_inExchange = false;          // the exchange's request is on its way
+    QElapsedTimer m_lineClock;          // the time line of sending and reception
+    qint64 m_lastByteOutNs = -1;        // when the last request's last byte left the line
+    qint64 m_lastReceptionNs = -1;      // when the latest chunk arrived
+    LineStats m_lineStats;              // since the port opened or the counters were cleared
+    QByteArray m_consoleEcho;           // what the line owes back of the console's sends
+    QByteArray m_consoleEchoSeen;       // and what has come of it so far
+    bool m_echoHintDue = false;         // a read came back beginning with itself
+    bool m_echoHintShown = false;       // said once for each opening of the port
     std::function<QDateTime()> m_clock; // the computer's clock; tests inject one
     SessionRecord m_session;            // every line of the run, on disk
     LineStore m_trafficLog;             // all lines of textBrowser since its clearing

@@ -117,13 +117,14 @@ void LogQueue::setView(QPlainTextEdit *view, LineStore *store, SessionRecord *re
     QObject::connect(m_timer, &QTimer::timeout, view, [this] { flush(); });
 }
 
-void LogQueue::add(const QString &text, bool red)
+void LogQueue::add(const QString &text, bool red, const QString &recordNote)
 {
     if (m_lines.isEmpty())
         m_timer->start();
     for (const QString &line : splitIntoLines(text)) {
         m_store->append(line);
-        m_record->append(m_window, line);
+        m_record->append(m_window,
+                         recordNote.isEmpty() ? line : line + QLatin1Char('\t') + recordNote);
         m_lines.append({line, red});
     }
 }
@@ -172,9 +173,10 @@ void MainWindow::appendSendLog(const QDateTime &when, const QString &display)
     m_trafficQueue.addRed(sendLogLine(when, display));
 }
 
-void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
+void MainWindow::appendReceiveLog(const unsigned char *bytes, int length, const QString &marker,
+                                  const QString &recordNote)
 {
-    m_trafficQueue.addRed(receiveLogLine(m_clock(), bytes, length));
+    m_trafficQueue.addRed(receiveLogLine(m_clock(), bytes, length) + marker, recordNote);
 }
 
 // Both windows go to the record from the first line; a record that cannot be

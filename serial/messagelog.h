@@ -48,7 +48,11 @@ public:
     void setView(QPlainTextEdit *view, LineStore *store, SessionRecord *record,
                  SessionRecord::Window window);
 
-    void addRed(const QString &line) { add(line, true); }
+    // recordNote goes after a tab in the session record, not into the window.
+    void addRed(const QString &line, const QString &recordNote = QString())
+    {
+        add(line, true, recordNote);
+    }
     void addPlain(const QString &line) { add(line, false); }
     void addPlain(const QStringList &lines);
     void flush(); // appends what waits, now
@@ -57,7 +61,7 @@ public:
     void clear();
 
 private:
-    void add(const QString &text, bool red);
+    void add(const QString &text, bool red, const QString &recordNote = QString());
 
     QPlainTextEdit *m_view = nullptr;
     QTimer *m_timer = nullptr; // owned by the view

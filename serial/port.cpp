@@ -312,6 +312,13 @@ void MainWindow::on_actionConnect_triggered()
     }
 
     m_errorClosePending = false;
+    // Counted for each opening: the line may now be another adapter or unit.
+    m_lineStats.clear();
+    showLineStats();
+    m_echoHintShown = false;
+    m_echoHintDue = false;
+    m_consoleEcho.clear();
+    m_consoleEchoSeen.clear();
     ui->actionConnect->setEnabled(false);
     ui->actionClose->setEnabled(true);
     ui->actionRefresh->setEnabled(false);

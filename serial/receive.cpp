@@ -1,4 +1,5 @@
-// Reception into the receive buffer, and the byte counters.
+// Reception into the receive buffer, the console's echo, the byte counters and
+// the line statistics.
 
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
@@ -11,6 +12,7 @@ void MainWindow::ReadSerialData()
 {
     const QByteArray chunk = serialPort->readAll();
     if (!chunk.isEmpty()) {
+        m_lastReceptionNs = m_lineClock.nsecsElapsed();
         recvCount += chunk.size();
         m_lastChunkSize = chunk.size();
         // A reply often comes in several chunks a fraction of a millisecond
@@ -20,11 +22,12 @@ void MainWindow::ReadSerialData()
             m_receiveDisplayStale = true;
         else
             showReceiveCount();
+        const QByteArray data = m_consoleEcho.isEmpty() ? chunk : takeConsoleEcho(chunk);
         // The buffer only fills up to its end; bytes past it are counted, not kept.
         const int room = int(sizeof recvBuf) - recvLen;
-        const int taken = qMin(chunk.size(), room);
+        const int taken = qMin(data.size(), room);
         if (taken > 0) {
-            std::memcpy(recvBuf + recvLen, chunk.constData(), size_t(taken));
+            std::memcpy(recvBuf + recvLen, data.constData(), size_t(taken));
             recvLen += taken;
         }
     }
@@ -32,6 +35,32 @@ void MainWindow::ReadSerialData()
     // A wait sleeps until something arrives; this is that something.
     if (m_waitLoop)
         m_waitLoop->quit();
+}
+
+// The console's sends come back first on a line that echoes: that much of
+// what arrives is shown as the echo and kept out of the receive buffer; the
+// rest is returned. A byte that differs ends the echo there.
+QByteArray MainWindow::takeConsoleEcho(const QByteArray &chunk)
+{
+    m_consoleEchoSeen += chunk;
+    const auto *sent = reinterpret_cast<const unsigned char *>(m_consoleEcho.constData());
+    const auto *seen = reinterpret_cast<const unsigned char *>(m_consoleEchoSeen.constData());
+    const EchoSplit split = splitEcho(sent, m_consoleEcho.size(), seen, m_consoleEchoSeen.size());
+    if (split.state == EchoState::Incomplete)
+        return QByteArray();
+    appendReceiveLog(seen, split.replyStart,
+                     split.state == EchoState::Complete ? QStringLiteral("（回显）")
+                                                        : QStringLiteral("（回显不符）"));
+    const QByteArray rest = m_consoleEchoSeen.mid(split.replyStart);
+    m_consoleEcho.clear();
+    m_consoleEchoSeen.clear();
+    return rest;
+}
+
+void MainWindow::showLineStats()
+{
+    ui->label_lineStats->setText(m_lineStats.label());
+    ui->label_lineStats->setToolTip(m_lineStats.toolTip());
 }
 
 void MainWindow::showReceiveCount()
@@ -47,6 +76,8 @@ void MainWindow::on_pushButtonClearCounterRecieve_clicked()
     ui->lcdNumberSend->display(sendCount);
     recvCount = 0;
     ui->lcdNumberRecieve->display(recvCount);
+    m_lineStats.clear();
+    showLineStats();
 }
 
 void MainWindow::on_pushButtonClearCounterSend_clicked()
