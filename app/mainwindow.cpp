@@ -59,6 +59,7 @@ MainWindow::MainWindow(QWidget *parent)
     recvLen = 0;
     recvFlag = 0;
     connectSendPanel();
+    watchLineSettings();
     m_lineClock.start();
     showLineStats();
     m_trafficQueue.flush(); // the lines of the start-up stand there from the first paint

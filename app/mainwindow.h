@@ -169,6 +169,8 @@ private:
 
     // ---- serial/port.cpp
     void RefreshPortList();
+    void watchLineSettings();
+    void applyLineSettingsNow(); // the engineer changed a setting of the open port
     bool portUsable() const;
     bool askToOpenPort(); // true when the engineer chose to open it
     void onPortError(QSerialPort::SerialPortError error);
@@ -345,6 +347,7 @@ private:
     QByteArray m_consoleEchoSeen;       // and what has come of it so far
     bool m_echoHintDue = false;         // a read came back beginning with itself
     bool m_echoHintShown = false;       // said once for each opening of the port
+    QStringList m_portsListed;          // by the last refresh: the rest is typed
     std::function<QDateTime()> m_clock; // the computer's clock; tests inject one
     SessionRecord m_session;            // every line of the run, on disk
     LineStore m_trafficLog;             // all lines of textBrowser since its clearing
