@@ -212,7 +212,8 @@ private:
         StopRequested, // the engineer pressed 停止: ends after the exchange in progress
         PortLost,      // the port went (hang-up, closed by hand, not opened when asked)
         WindowClosing, // the window is closing: end at once, say nothing
-        Cancelled      // the engineer would not open the closed port
+        Cancelled,     // the engineer would not open the closed port
+        OpenFailed     // the engineer chose to open it, and it did not open
     };
     void endOperationEarly(OperationState why);
     bool operationGoesOn() const { return m_operation == OperationState::Running; }

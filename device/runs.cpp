@@ -16,6 +16,10 @@ void MainWindow::beginRun(int total)
     m_run.total = total;
     m_run.clock.start();
     ui->pushButton_stop->setEnabled(true);
+    // A closed port is offered to be opened before the run says anything:
+    // Cancel, or an open that fails, then ends it with its one line.
+    if (total > 0 && !portUsable())
+        readyToSend();
 }
 
 void MainWindow::showRunStep(const QString &text)
@@ -38,5 +42,10 @@ void MainWindow::finishRun()
     if (m_operation == OperationState::StopRequested && done < m_run.total)
         appendResult(stoppedLine(done, m_run.total));
     reportOperationEnd();
-    appendResult(summaryLine(m_run.tally, m_run.clock.elapsed()));
+    // A run that never had a port to talk through has nothing to sum up.
+    const bool neverStarted = done == 0
+                              && (m_operation == OperationState::Cancelled
+                                  || m_operation == OperationState::OpenFailed);
+    if (!neverStarted)
+        appendResult(summaryLine(m_run.tally, m_run.clock.elapsed()));
 }

@@ -124,7 +124,7 @@ bool MainWindow::readyToSend()
     const bool openChosen = askToOpenPort();
     if (portUsable())
         return true;
-    endOperationEarly(openChosen ? OperationState::PortLost : OperationState::Cancelled);
+    endOperationEarly(openChosen ? OperationState::OpenFailed : OperationState::Cancelled);
     return false;
 }
 
@@ -164,6 +164,7 @@ void MainWindow::endOperationEarly(OperationState why)
         break;
     case OperationState::PortLost:
     case OperationState::Cancelled:
+    case OperationState::OpenFailed:
         if (why == OperationState::WindowClosing)
             m_operation = why;
         break;
@@ -179,7 +180,7 @@ void MainWindow::endOperationEarly(OperationState why)
 bool MainWindow::exchangeCutShort() const
 {
     return m_operation == OperationState::PortLost || m_operation == OperationState::WindowClosing
-           || m_operation == OperationState::Cancelled;
+           || m_operation == OperationState::Cancelled || m_operation == OperationState::OpenFailed;
 }
 
 // One line says why the operation ended early, whatever step it was on.
@@ -192,4 +193,6 @@ void MainWindow::reportOperationEnd()
         appendResult(QStringLiteral("串口已断开，操作中止"));
     else if (m_operation == OperationState::Cancelled)
         appendResult(QStringLiteral("操作已取消"));
+    else if (m_operation == OperationState::OpenFailed)
+        appendResult(QStringLiteral("串口未能打开，操作中止"));
 }

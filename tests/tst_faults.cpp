@@ -667,28 +667,33 @@ void tst_Faults::linePulledDuringPoll()
          QStringLiteral("合计3项：成功3，无应答0，异常应答0，校验错误0，用时") + QChar(0x2026)});
 }
 
-// With the port closed, the engineer is asked once; Cancel ends the operation.
+// With the port closed, the engineer is asked once. Cancel ends the operation
+// with one line, before a run's banner or summary; so does OK when the port
+// then fails to open (after its own box).
 void tst_Faults::cancelledOpenQuestion_data()
 {
     QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("openChosen");
     QTest::addColumn<QStringList>("results");
 
-    const QString summary
-        = QStringLiteral("合计0项：成功0，无应答0，异常应答0，校验错误0，用时") + QChar(0x2026);
-    // The first group's separator comes before its first read.
-    QTest::newRow("read test of every entry")
-        << "pushButton"
-        << QStringList{QStringLiteral("==========================="), kCancelledLine, summary};
+    const QStringList cancelled{kCancelledLine};
+    const QStringList notOpened{QStringLiteral("串口未能打开，操作中止")};
+    QTest::newRow("read test of every entry") << "pushButton" << false << cancelled;
     QTest::newRow("three thresholds: the other two are not asked for")
-        << "pushButton_yzsz" << QStringList{kCancelledLine};
-    QTest::newRow("close all modules")
-        << "pushButton_allon"
-        << QStringList{QStringLiteral("---------合闸0-------------"), kCancelledLine, summary};
+        << "pushButton_yzsz" << false << cancelled;
+    QTest::newRow("close all modules") << "pushButton_allon" << false << cancelled;
+    QTest::newRow("close one module") << "pushButton_4" << false << cancelled;
+    QTest::newRow("read test, OK, the port does not open") << "pushButton" << true << notOpened;
+    QTest::newRow("close all modules, OK, the port does not open")
+        << "pushButton_allon" << true << notOpened;
+    QTest::newRow("close one module, OK, the port does not open")
+        << "pushButton_4" << true << notOpened;
 }
 
 void tst_Faults::cancelledOpenQuestion()
 {
     QFETCH(QString, button);
+    QFETCH(bool, openChosen);
     QFETCH(QStringList, results);
 
     BenchRig rig;
@@ -698,15 +703,21 @@ void tst_Faults::cancelledOpenQuestion()
     for (const char *field : {"lineEdit_dytlz", "lineEdit_dytlhfz", "lineEdit_glyz"})
         widget<QLineEdit>(w, field)->setText(QStringLiteral("12.5"));
     widget<QAction>(w, "actionClose")->trigger();
-    const ModalAnswerer boxes(QMessageBox::Cancel);
+    // A port that has gone since it was chosen.
+    if (openChosen)
+        widget<QComboBox>(w, "comboBoxPort")
+            ->setEditText(QStringLiteral("/dev/feederbench-no-such-port"));
+    const ModalAnswerer boxes(openChosen ? QMessageBox::Ok : QMessageBox::Cancel);
 
     rig.click(button.toLatin1().constData());
 
     ++tally.cases;
-    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.count(), openChosen ? 2 : 1);
     QVERIFY(boxes.texts().first().contains(QStringLiteral("并没有打开")));
+    if (openChosen)
+        QVERIFY(boxes.texts().last().startsWith(QStringLiteral("打开串口失败！")));
     QVERIFY(rig.requestsSeen().isEmpty());
-    compareLines(resultLines(w), results);
+    QCOMPARE(resultLines(w), results);
     QVERIFY(!MainWindowProbe::busy(w));
 }
 
