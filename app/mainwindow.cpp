@@ -61,7 +61,7 @@ MainWindow::MainWindow(QWidget *parent)
     connectSendPanel();
     watchLineSettings();
     m_lineClock.start();
-    showLineStats();
+    refreshLineStats();
     m_trafficQueue.flush(); // the lines of the start-up stand there from the first paint
 }
 

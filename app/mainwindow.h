@@ -179,7 +179,8 @@ private:
     // ---- serial/receive.cpp
     void showReceiveCount();
     QByteArray takeConsoleEcho(const QByteArray &chunk);
-    void showLineStats();
+    void showLineStats();    // soon
+    void refreshLineStats(); // now
 
     // ---- serial/send.cpp: the one transmit routine
     void SendData(int n);
@@ -344,6 +345,7 @@ private:
     qint64 m_lastByteOutNs = -1;        // when the last request's last byte left the line
     qint64 m_lastReceptionNs = -1;      // when the latest chunk arrived
     LineStats m_lineStats;              // since the port opened or the counters were cleared
+    QTimer *m_lineStatsTimer = nullptr; // the label follows the figures at most this often
     QByteArray m_consoleEcho;           // what the line owes back of the console's sends
     QByteArray m_consoleEchoSeen;       // and what has come of it so far
     bool m_echoHintDue = false;         // a read came back beginning with itself

@@ -405,7 +405,7 @@ void MainWindow::on_actionConnect_triggered()
     m_errorClosePending = false;
     // Counted for each opening: the line may now be another adapter or unit.
     m_lineStats.clear();
-    showLineStats();
+    refreshLineStats();
     m_echoHintShown = false;
     m_echoHintDue = false;
     m_consoleEcho.clear();

@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include <QEventLoop>
+#include <QTimer>
 
 #include <cstring>
 
@@ -57,8 +58,29 @@ QByteArray MainWindow::takeConsoleEcho(const QByteArray &chunk)
     return rest;
 }
 
+namespace {
+// The label changes its width with its figures, and laying the status bar out
+// again after every reply costs the window more processor time than the
+// exchange itself: it follows the figures at most this often.
+constexpr int kLineStatsRefreshMs = 250;
+} // namespace
+
 void MainWindow::showLineStats()
 {
+    if (!m_lineStatsTimer) {
+        m_lineStatsTimer = new QTimer(this);
+        m_lineStatsTimer->setSingleShot(true);
+        m_lineStatsTimer->setInterval(kLineStatsRefreshMs);
+        connect(m_lineStatsTimer, &QTimer::timeout, this, &MainWindow::refreshLineStats);
+    }
+    if (!m_lineStatsTimer->isActive())
+        m_lineStatsTimer->start();
+}
+
+void MainWindow::refreshLineStats()
+{
+    if (m_lineStatsTimer)
+        m_lineStatsTimer->stop();
     ui->label_lineStats->setText(m_lineStats.label());
     ui->label_lineStats->setToolTip(m_lineStats.toolTip());
 }
@@ -77,7 +99,7 @@ void MainWindow::on_pushButtonClearCounterRecieve_clicked()
     recvCount = 0;
     ui->lcdNumberRecieve->display(recvCount);
     m_lineStats.clear();
-    showLineStats();
+    refreshLineStats();
 }
 
 void MainWindow::on_pushButtonClearCounterSend_clicked()

@@ -309,7 +309,7 @@ void tst_Wait::exchangeSendsTheFrameAndLogsTheReply()
              counts);
     // Only a complete reply, good or exception, has a response time.
     QCOMPARE(stats.timed, stats.answers + stats.exceptions);
-    QCOMPARE(widget<QLabel>(l.window, "label_lineStats")->text(), stats.label());
+    QTRY_COMPARE(widget<QLabel>(l.window, "label_lineStats")->text(), stats.label());
 }
 
 // The response time runs from the moment the request's last byte has left the
