@@ -20,6 +20,7 @@
 #include "device/runreport.h"
 #include "device/values.h"
 #include "protocol/reply.h"
+#include "serial/linestats.h"
 #include "serial/messagelog.h"
 
 #include <QDateTime>
@@ -184,6 +185,8 @@ private:
 
     // ---- serial/port.cpp
     void RefreshPortList();
+    void watchLineSettings();
+    void applyLineSettingsNow(); // the engineer changed a setting of the open port
     bool portUsable() const;
     bool askToOpenPort(); // true when the engineer chose to open it
     void onPortError(QSerialPort::SerialPortError error);
@@ -194,6 +197,9 @@ private:
     void showCounters();
     void showStatus(const QString &text);
     void showHeldDisplay(); // what the counters and the status line held back
+    QByteArray takeConsoleEcho(const QByteArray &chunk);
+    void showLineStats();    // soon
+    void refreshLineStats(); // now
 
     // ---- serial/send.cpp: the one transmit routine
     void SendData(int n);
@@ -209,11 +215,16 @@ private:
     void appendResult(const QString &line, Tone tone = Tone::Plain);
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
     void appendSendLog(const QDateTime &when, const QString &display);
-    void appendReceiveLog(const unsigned char *bytes, int length);
+    // marker: after the bytes in the window ("（回显）"); recordNote: after a
+    // tab in the session record only (the response time)
+    void appendReceiveLog(const unsigned char *bytes, int length, const QString &marker = QString(),
+                          const QString &recordNote = QString());
 
     // ---- serial/exchange.cpp: one request out, its reply gathered and judged
     ReplyVerdict exchangeRequest(const unsigned char *frame, int length, ReplyKind kind);
     bool readyToSend();
+    void logGathered(const unsigned char *frame, int echoLength, bool sent);
+    void showEchoHint();
     bool beginOperation();
     void endOperation();
     // The running device operation, and why it ends early. The exchange looks
@@ -224,7 +235,8 @@ private:
         StopRequested, // the engineer pressed 停止: ends after the exchange in progress
         PortLost,      // the port went (hang-up, closed by hand, not opened when asked)
         WindowClosing, // the window is closing: end at once, say nothing
-        Cancelled      // the engineer would not open the closed port
+        Cancelled,     // the engineer would not open the closed port
+        OpenFailed     // the engineer chose to open it, and it did not open
     };
     void endOperationEarly(OperationState why);
     bool operationGoesOn() const { return m_operation == OperationState::Running; }
@@ -339,6 +351,18 @@ private:
     bool m_displayHeld = false;           // counters or status held back by an operation
     QString m_heldStatus;                 // the status line it held back
     ReplyKind m_expected;                 // what the running exchange waits for
+    QByteArray m_expectedEcho;            // and the echo it expects first ("" none)
+    bool m_inExchange = false;            // the exchange's request is on its way
+    QElapsedTimer m_lineClock;            // the time line of sending and reception
+    qint64 m_lastByteOutNs = -1;          // when the last request's last byte left the line
+    qint64 m_lastReceptionNs = -1;        // when the latest chunk arrived
+    LineStats m_lineStats;                // since the port opened or the counters were cleared
+    QTimer *m_lineStatsTimer = nullptr;   // the label follows the figures at most this often
+    QByteArray m_consoleEcho;             // what the line owes back of the console's sends
+    QByteArray m_consoleEchoSeen;         // and what has come of it so far
+    bool m_echoHintDue = false;           // a read came back beginning with itself
+    bool m_echoHintShown = false;         // said once for each opening of the port
+    QStringList m_portsListed;            // by the last refresh: the rest is typed
     std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
     SessionRecord m_session;              // every line of the run, on disk
     LineStore m_trafficLog;               // all lines of textBrowser since its clearing

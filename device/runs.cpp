@@ -16,6 +16,10 @@ void MainWindow::beginRun(int total)
     m_run.total = total;
     m_run.clock.start();
     ui->pushButton_stop->setEnabled(true);
+    // A closed port is offered to be opened before the run says anything:
+    // Cancel, or an open that fails, then ends it with its one line.
+    if (total > 0 && !portUsable())
+        readyToSend();
 }
 
 void MainWindow::showRunStep(const QString &text)
@@ -43,5 +47,10 @@ void MainWindow::finishRun()
     if (m_operation == OperationState::StopRequested && done < m_run.total)
         resultLine(stoppedLine(done, m_run.total), Tone::Bad);
     reportOperationEnd();
-    resultLine(summaryLine(m_run.tally, m_run.clock.elapsed()));
+    // A run that never had a port to talk through has nothing to sum up.
+    const bool neverStarted = done == 0
+                              && (m_operation == OperationState::Cancelled
+                                  || m_operation == OperationState::OpenFailed);
+    if (!neverStarted)
+        resultLine(summaryLine(m_run.tally, m_run.clock.elapsed()));
 }

@@ -88,6 +88,12 @@ void MainWindow::runTestPlan()
     }
     clearVerdict();
     beginRun(plan.checks());
+    // The engineer would not open the port, or it would not open: nothing
+    // was tested, so there is no run to record and no verdict.
+    if (!operationGoesOn()) {
+        endRun();
+        return;
+    }
     const UnitRun run
         = PlanRunner(*this, *this).run(plan, sn, journal().options().bench, &runRecord());
     endRun();

@@ -133,13 +133,14 @@ void LogQueue::setView(QPlainTextEdit *view, LineStore *store, SessionRecord *re
     });
 }
 
-void LogQueue::add(const QString &text, LineInk ink)
+void LogQueue::add(const QString &text, LineInk ink, const QString &recordNote)
 {
     if (m_lines.isEmpty())
         m_timer->start();
     for (const QString &line : splitIntoLines(text)) {
         m_store->append(line);
-        m_record->append(m_window, line);
+        m_record->append(m_window,
+                         recordNote.isEmpty() ? line : line + QLatin1Char('\t') + recordNote);
         m_lines.append({line, ink});
     }
 }
@@ -213,9 +214,10 @@ void MainWindow::appendSendLog(const QDateTime &when, const QString &display)
     m_trafficQueue.addRed(sendLogLine(when, display));
 }
 
-void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
+void MainWindow::appendReceiveLog(const unsigned char *bytes, int length, const QString &marker,
+                                  const QString &recordNote)
 {
-    m_trafficQueue.addRed(receiveLogLine(m_clock(), bytes, length));
+    m_trafficQueue.addRed(receiveLogLine(m_clock(), bytes, length) + marker, recordNote);
 }
 
 // Both windows go to the record from the first line; a record that cannot be

@@ -65,8 +65,12 @@ public:
     // Runs before each batch is drawn: what else is to be drawn with it.
     void setBeforeDrawing(std::function<void()> hook) { m_beforeDrawing = std::move(hook); }
 
-    void add(const QString &text, LineInk ink);
-    void addRed(const QString &line) { add(line, LineInk::Red); }
+    // recordNote goes after a tab in the session record, not into the window.
+    void add(const QString &text, LineInk ink, const QString &recordNote = QString());
+    void addRed(const QString &line, const QString &recordNote = QString())
+    {
+        add(line, LineInk::Red, recordNote);
+    }
     void addPlain(const QString &line) { add(line, LineInk::Plain); }
     void addPlain(const QStringList &lines);
     void flush(); // appends what waits, now

@@ -66,9 +66,12 @@ void MainWindow::WaitForReply(int timeoutMs)
         } else if (lastReception > 0 && elapsed - lastReception > kQuietGapMs) {
             break;
         }
-        // A complete reply needs no quiet gap to tell that it is over.
+        // A complete reply needs no quiet gap to tell that it is over; on a
+        // line that echoes, the whole echo has to come before it.
         if (m_expected.protocol != ReplyKind::None) {
-            const ReplyState state = checkReply(m_expected, recvBuf, recvLen);
+            const ReplyState state = checkEchoedReply(
+                m_expected, reinterpret_cast<const unsigned char *>(m_expectedEcho.constData()),
+                m_expectedEcho.size(), recvBuf, recvLen);
             if (state == ReplyState::Answer || state == ReplyState::Exception)
                 break;
         }

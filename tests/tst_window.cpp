@@ -206,6 +206,7 @@ void tst_Window::objectsWithTheirClasses_data()
     for (const char *n :
          {"comboBoxPort", "comboBoxBaud", "comboBoxData", "comboBoxParity", "comboBoxStop"})
         row(n, "QComboBox");
+    row("checkBoxEcho", "QCheckBox");
     row("checkBoxRecieve", "QCheckBox");
     row("pushButtonClearDataRecieve", "QPushButton");
     // result window and general settings
@@ -485,13 +486,10 @@ void tst_Window::portSettingsForm()
         int row;
         const char *label;
         const char *field;
-    } rows[] = {{0, "label", "comboBoxPort"},
-                {1, "label_2", "comboBoxBaud"},
-                {2, "label_3", "comboBoxData"},
-                {3, "label_4", "comboBoxParity"},
-                {4, "label_5", "comboBoxStop"},
-                {6, nullptr, "checkBoxRecieve"},
-                {7, nullptr, "pushButtonClearDataRecieve"}};
+    } rows[] = {{0, "label", "comboBoxPort"},    {1, "label_2", "comboBoxBaud"},
+                {2, "label_3", "comboBoxData"},  {3, "label_4", "comboBoxParity"},
+                {4, "label_5", "comboBoxStop"},  {5, nullptr, "checkBoxEcho"},
+                {7, nullptr, "checkBoxRecieve"}, {8, nullptr, "pushButtonClearDataRecieve"}};
     for (const auto &r : rows) {
         int row = -1;
         QFormLayout::ItemRole role;
@@ -506,8 +504,8 @@ void tst_Window::portSettingsForm()
             QVERIFY(!label);
         }
     }
-    // Row 5: the spacer that pushes the last two rows down.
-    QLayoutItem *spacer = form->itemAt(5, QFormLayout::FieldRole);
+    // Row 6: the spacer that pushes the last two rows down.
+    QLayoutItem *spacer = form->itemAt(6, QFormLayout::FieldRole);
     QVERIFY(spacer && spacer->spacerItem());
     QCOMPARE(spacer->sizeHint(), QSize(20, 40));
     QCOMPARE(spacer->expandingDirections(), Qt::Vertical);
@@ -684,6 +682,7 @@ void tst_Window::texts_data()
     text("label_3", "数据位：");
     text("label_4", "校验位：");
     text("label_5", "停止位：");
+    text("checkBoxEcho", "去除回显");
     text("checkBoxRecieve", "十六进制显示");
     text("pushButtonClearDataRecieve", "清除数据");
 
@@ -979,6 +978,7 @@ void tst_Window::sendAndDisplayDefaults()
     QVERIFY(widget<QCheckBox>(w, "checkBoxRecieve")->isChecked());
     QVERIFY(!widget<QCheckBox>(w, "checkBoxRecieve")->isEnabled());
     QVERIFY(!widget<QCheckBox>(w, "checkBoxPoll")->isChecked());
+    QVERIFY(!widget<QCheckBox>(w, "checkBoxEcho")->isChecked()); // most adapters do not echo
 }
 
 void tst_Window::hexDisplayCannotBeChangedByTheUser()

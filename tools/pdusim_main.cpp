@@ -261,6 +261,8 @@ SimOptions OptionReader::read()
     }
     if (isSet("long-replies"))
         o.faults.replyExtraBytes = int(number("long-replies", value("long-replies"), 0, 65536));
+    o.faults.corruptEcho = m_parser.isSet("echo-corrupt");
+    o.faults.echo = m_parser.isSet("echo") || o.faults.corruptEcho;
     return o;
 }
 
@@ -338,6 +340,12 @@ void addOptions(QCommandLineParser &parser)
          "Every module's clock reads SECONDS ahead of the time it was set to (and of the host's "
          "time before it is set).",
          "SECONDS"},
+        {"echo",
+         "Hand every byte the tool sends straight back before the reply, as a two-wire RS-485 "
+         "adapter without echo suppression does (the tool's 去除回显 takes it off)."},
+        {"echo-corrupt",
+         "As --echo, but the last byte of every piece echoed comes back inverted (a line fault "
+         "the tool reports as 回显不符)."},
     });
 }
 
