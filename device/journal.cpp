@@ -735,13 +735,6 @@ QVector<JournalRow> Journal::page(const QString &filter, qint64 beforeId, int li
     return *rows;
 }
 
-QSqlDatabase Journal::database(QString *error)
-{
-    if (!ensureOpen(error))
-        return QSqlDatabase();
-    return QSqlDatabase::database(m_connection, false);
-}
-
 QVector<JournalRow> Journal::rows(const QString &filter, QString *error)
 {
     QVector<JournalRow> all;
