@@ -472,7 +472,7 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
     const QString text
         = QStringLiteral("串口 %1 %2，已关闭").arg(serialPort->portName(), portErrorText(error));
     if (!operationRuns)
-        appendResult(text);
+        appendResult(text, Tone::Bad);
     QTimer::singleShot(0, this, [this, text] {
         if (!m_errorClosePending)
             return; // closed by hand in the meantime
