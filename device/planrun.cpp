@@ -5,6 +5,7 @@
 
 #include "config/devicelist.h"
 #include "device/decode.h"
+#include "device/macprovisioning.h"
 #include "device/registers.h"
 #include "device/runrecord.h"
 
@@ -112,28 +113,44 @@ QString checkName(const PlanStep &step)
     return QStringLiteral("等待");
 }
 
+// The unit a run is for, as the mac and reset steps need it.
+struct Unit
+{
+    QString sn;
+    QString mac; // as mac.csv gives it for sn
+};
+
 class CheckRunner
 {
 public:
-    CheckRunner(DeviceLink &link, OperationSink &sink)
+    CheckRunner(DeviceLink &link, OperationSink &sink, Journal *journal, const Unit &unit)
         : m_link(link)
         , m_quiet(sink)
         , m_ops(link, m_quiet)
+        , m_journal(journal)
+        , m_unit(unit)
     {}
 
     StepResult run(const PlanStep &step, int module);
+    // The address the mac step wrote and read back; empty until then.
+    QString macWritten() const { return m_macWritten; }
 
 private:
     void read(const PlanStep &step, int module, StepResult &r);
     void switchCheck(const PlanStep &step, int module, StepResult &r);
     void write(const PlanStep &step, int module, StepResult &r);
     void clock(const PlanStep &step, int module, StepResult &r);
+    void writeMac(StepResult &r);
+    void reset(StepResult &r);
     // False (and the result aborted or failed) when the exchange did not answer.
     bool answered(const ReplyVerdict &verdict, StepResult &r, const QString &what = QString());
 
     DeviceLink &m_link;
     StepSink m_quiet;
     DeviceOperations m_ops;
+    Journal *m_journal;
+    Unit m_unit;
+    QString m_macWritten;
 };
 
 bool CheckRunner::answered(const ReplyVerdict &verdict, StepResult &r, const QString &what)
@@ -298,6 +315,53 @@ void CheckRunner::clock(const PlanStep &step, int module, StepResult &r)
     r.outcome = qAbs(back.clockOffsetS) <= step.maxDriftS ? StepResult::Pass : StepResult::Fail;
 }
 
+// The buttons' own MAC write, with every rule of the record: the address
+// mac.csv gives the unit, claimed for its serial number, sent, read back.
+void CheckRunner::writeMac(StepResult &r)
+{
+    if (!m_journal) {
+        r.outcome = StepResult::Fail;
+        r.detail = QStringLiteral("没有生产记录，不能写MAC");
+        return;
+    }
+    if (m_unit.mac.trimmed().isEmpty()) {
+        r.outcome = StepResult::Fail;
+        r.detail = QStringLiteral("mac.csv中没有SN %1的MAC地址").arg(m_unit.sn);
+        return;
+    }
+    const MacWriteOutcome outcome
+        = MacProvisioning(m_link, m_quiet, *m_journal).writeMac(m_unit.mac, m_unit.sn);
+    r.measured = outcome.address.isEmpty() ? m_unit.mac.trimmed() : outcome.address;
+    switch (outcome.status) {
+    case MacWriteOutcome::Verified:
+        r.outcome = StepResult::Pass;
+        m_macWritten = outcome.address;
+        return;
+    case MacWriteOutcome::Aborted:
+        r.outcome = StepResult::Aborted;
+        return;
+    case MacWriteOutcome::Refused:
+    case MacWriteOutcome::Failed:
+        break;
+    }
+    r.outcome = StepResult::Fail;
+    r.detail = outcome.why;
+}
+
+void CheckRunner::reset(StepResult &r)
+{
+    if (!m_journal) {
+        r.outcome = StepResult::Fail;
+        r.detail = QStringLiteral("没有生产记录，不能恢复出厂默认");
+        return;
+    }
+    const bool answered = MacProvisioning(m_link, m_quiet, *m_journal).factoryReset(m_unit.sn);
+    if (answered)
+        r.outcome = StepResult::Pass;
+    else
+        r.outcome = m_link.goesOn() ? StepResult::Fail : StepResult::Aborted;
+}
+
 StepResult CheckRunner::run(const PlanStep &step, int module)
 {
     StepResult r;
@@ -320,14 +384,10 @@ StepResult CheckRunner::run(const PlanStep &step, int module)
         clock(step, module, r);
         break;
     case PlanStep::Mac:
-        // Provisioning runs in its own layer; until the plan is wired to it
-        // the step cannot pass.
-        r.outcome = StepResult::Fail;
-        r.detail = QStringLiteral("MAC步骤暂不可用");
+        writeMac(r);
         break;
     case PlanStep::Reset:
-        r.outcome = StepResult::Fail;
-        r.detail = QStringLiteral("恢复出厂步骤暂不可用");
+        reset(r);
         break;
     case PlanStep::Delay:
         r.measured = QStringLiteral("%1毫秒").arg(step.delayMs);
@@ -416,13 +476,14 @@ QString failureSummary(const UnitRun &run, int total)
     return parts.join(QStringLiteral("；"));
 }
 
-PlanRunner::PlanRunner(DeviceLink &link, OperationSink &sink)
+PlanRunner::PlanRunner(DeviceLink &link, OperationSink &sink, Journal *journal)
     : m_link(link)
     , m_sink(sink)
+    , m_journal(journal)
 {}
 
-UnitRun PlanRunner::run(const TestPlan &plan, const QString &sn, const QString &bench,
-                        RunRecord *record)
+UnitRun PlanRunner::run(const TestPlan &plan, const QString &sn, const QString &mac,
+                        const QString &bench, RunRecord *record)
 {
     UnitRun run;
     run.sn = sn;
@@ -436,7 +497,7 @@ UnitRun PlanRunner::run(const TestPlan &plan, const QString &sn, const QString &
 
     const int total = plan.checks();
     m_sink.resultLine(QStringLiteral("=========一键测试：%1  SN %2=========").arg(plan.name, sn));
-    CheckRunner checks(m_link, m_sink);
+    CheckRunner checks(m_link, m_sink, m_journal, Unit{sn, mac});
     bool stopped = false;
     bool failed = false;
     for (const PlanStep &step : plan.steps) {
@@ -471,6 +532,7 @@ UnitRun PlanRunner::run(const TestPlan &plan, const QString &sn, const QString &
             }
         }
     }
+    run.mac = checks.macWritten();
     run.verdict = stopped && !run.steps.isEmpty() && run.steps.last().outcome == StepResult::Aborted
                       ? UnitRun::Aborted
                   : failed ? UnitRun::Fail

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVector>
 
+class Journal;
 class RunRecord;
 
 // One check: a step on one of its modules.
@@ -57,14 +58,20 @@ QString failureSummary(const UnitRun &run, int total);
 class PlanRunner
 {
 public:
-    PlanRunner(DeviceLink &link, OperationSink &sink);
+    // journal: the provisioning record that the mac and reset steps go
+    // through, with every rule of a MAC write; without one they cannot pass.
+    PlanRunner(DeviceLink &link, OperationSink &sink, Journal *journal = nullptr);
 
-    // Runs plan on the unit sn. The run goes to record (may be null: then it
-    // is said to be kept nowhere) before its verdict line; bench names this
-    // bench in it. Ends early, as 中止, once the link does not go on.
-    UnitRun run(const TestPlan &plan, const QString &sn, const QString &bench, RunRecord *record);
+    // Runs plan on the unit sn, whose address (for a mac step) is mac, as
+    // mac.csv gives it ("" when it gives none). The run goes to record (may
+    // be null: then it is said to be kept nowhere) before its verdict line;
+    // bench names this bench in it. Ends early, as 中止, once the link does
+    // not go on.
+    UnitRun run(const TestPlan &plan, const QString &sn, const QString &mac, const QString &bench,
+                RunRecord *record);
 
 private:
     DeviceLink &m_link;
     OperationSink &m_sink;
+    Journal *m_journal;
 };

@@ -2,6 +2,7 @@
 // the scan that starts it, and the verdict that stays until the next unit.
 
 #include "app/mainwindow.h"
+#include "config/mactable.h"
 #include "device/plan.h"
 #include "device/planrun.h"
 #include "device/runrecord.h"
@@ -94,8 +95,12 @@ void MainWindow::runTestPlan()
         endRun();
         return;
     }
-    const UnitRun run
-        = PlanRunner(*this, *this).run(plan, sn, journal().options().bench, &runRecord());
+    // The mac step writes what mac.csv gives this unit, as a scan would put
+    // it into the address field.
+    const int row = findSerialNumber(snList, sn);
+    const QString mac = row >= 0 ? macList.at(row) : QString();
+    const UnitRun run = PlanRunner(*this, *this, &journal())
+                            .run(plan, sn, mac, journal().options().bench, &runRecord());
     endRun();
     showVerdict(run, plan.checks());
 }

@@ -180,6 +180,8 @@ private slots:
     void withoutPlanTheActionSaysHow();
     void unrecordedRunSaysSo();
     void recordOnPostgres();
+    void macAndResetSteps_data();
+    void macAndResetSteps();
 };
 
 void tst_TestPlan::unitThroughThePlan_data()
@@ -290,7 +292,7 @@ void tst_TestPlan::unitThroughThePlan()
     QCOMPARE(run.planSha256, sha256(plan));
     QCOMPARE(run.startMs, kNow.toMSecsSinceEpoch());
     QCOMPARE(run.port, windowPort(w)->portName());
-    QCOMPARE(run.mac, QString());
+    QCOMPARE(run.mac, QString()); // the sample plan gives no address
     const int checks = lines.size() - 1;
     QCOMPARE(run.steps, checks);
     QCOMPARE(on.steps.size(), checks);
@@ -531,6 +533,77 @@ void tst_TestPlan::recordOnPostgres()
     filter.day = kNow.date();
     QCOMPARE(record.runs(filter, &error).size(), 2);
     QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+// The mac step is the 写MAC button's own write, with every rule of the
+// record: the address mac.csv gives the unit, claimed, read back, on record
+// with the verdict; an address another unit holds is refused, nothing sent.
+void tst_TestPlan::macAndResetSteps_data()
+{
+    QTest::addColumn<QByteArray>("macCsv");
+    QTest::addColumn<QStringList>("units");     // tested in turn
+    QTest::addColumn<bool>("forgetMac");        // the unit acknowledges, does not store
+    QTest::addColumn<QStringList>("lastLines"); // of the last unit, after its header
+    QTest::addColumn<QString>("recordedMac");   // the last unit's run on record
+    QTest::addColumn<int>("resets");            // the unit's factory resets
+
+    const QByteArray csv = "PDU2411A0002,00:39:28:90:00:11\nPDU2411A0003,00:39:28:90:00:12\n"
+                           "PDU2411A0004,00:39:28:90:00:11\n";
+    QTest::newRow("a unit of mac.csv gets its address")
+        << csv << QStringList{"PDU2411A0002"} << false
+        << QStringList{"[1/2] 恢复出厂默认 合格", "[2/2] 写MAC 00:39:28:90:00:11 合格",
+                       "结论：合格  SN PDU2411A0002  用时…秒"}
+        << "00:39:28:90:00:11" << 1;
+    QTest::newRow("an address another unit holds is refused")
+        << csv << QStringList{"PDU2411A0002", "PDU2411A0004"} << false
+        << QStringList{"[1/2] 恢复出厂默认 合格",
+                       "[2/2] 写MAC 00:39:28:90:00:11 不合格：MAC 00:39:28:90:00:11 已于 "
+                       "2026-12-07 10:30:00 写入 SN PDU2411A0002，未写入",
+                       "结论：不合格  SN PDU2411A0004  不合格项：[2/2] 写MAC  用时…秒"}
+        << "" << 2;
+    QTest::newRow("a unit that does not keep the address fails its read-back")
+        << csv << QStringList{"PDU2411A0003"} << true
+        << QStringList{"[1/2] 恢复出厂默认 合格",
+                       "[2/2] 写MAC 00:39:28:90:00:12 不合格：MAC读回校验失败：读回 "
+                       "00:39:28:00:00:01", // the unit's factory address
+                       "结论：不合格  SN PDU2411A0003  不合格项：[2/2] 写MAC  用时…秒"}
+        << "" << 1;
+}
+
+void tst_TestPlan::macAndResetSteps()
+{
+    QFETCH(QByteArray, macCsv);
+    QFETCH(QStringList, units);
+    QFETCH(bool, forgetMac);
+    QFETCH(QStringList, lastLines);
+    QFETCH(QString, recordedMac);
+    QFETCH(int, resets);
+
+    const QByteArray plan = "[plan]\nname=写号\n[step1]\ntype=reset\n[step2]\ntype=mac\n";
+    BenchRig rig(QByteArray(), macCsv, plan);
+    QVERIFY(rig.ready());
+    stopClocks(rig);
+    rig.unit().forgetMacWrites = forgetMac;
+    MainWindow &w = rig.window();
+    for (const QString &sn : units) {
+        widget<QPushButton>(w, "pushButton_3")->click(); // the result window cleared
+        enterSn(w, sn);
+        runPlan(w);
+    }
+    QStringList lines = resultLines(w);
+    const int header = lines.indexOf(
+        QStringLiteral("=========一键测试：写号  SN %1=========").arg(units.last()));
+    QVERIFY2(header >= 0, qPrintable(lines.join('\n')));
+    lines = lines.mid(header + 1);
+    static const QRegularExpression time(QStringLiteral("用时\\d+\\.\\d秒"));
+    for (QString &line : lines)
+        line.replace(time, QStringLiteral("用时…秒"));
+    QCOMPARE(lines, lastLines);
+    QCOMPARE(rig.unit().factoryResets(), resets);
+    const OnRecord on = readRecord(localRecord());
+    QCOMPARE(on.runs.size(), units.size());
+    QCOMPARE(on.runs.first().sn, units.last());
+    QCOMPARE(on.runs.first().mac, recordedMac);
 }
 
 QTEST_MAIN(tst_TestPlan)
