@@ -453,6 +453,9 @@ void tst_Provisioning::fieldAdvancesOnlyWhenVerified()
     }
     rig.click("pushButton_wrmac");
     QCOMPARE(resultLines(rig.window()).last(), lastLine);
+    // Verified green, every failure red, whatever its words.
+    QCOMPARE(resultInk(rig.window(), lastLine),
+             fault == WriteFault::None ? QStringLiteral("green") : QStringLiteral("red"));
     QCOMPARE(recordRows().value(0).result, result);
     if (fault == WriteFault::None) {
         QCOMPARE(field(rig, "lineEdit_wrmac")->text(), QStringLiteral("00:39:28:90:00:11"));

@@ -112,6 +112,7 @@ void tst_Switching::singleModuleCommand()
 
     QCOMPARE(rig.requestsSeen(), QStringList{request});
     QCOMPARE(resultLines(rig.window()), QStringList{message});
+    QCOMPARE(resultInk(rig.window(), message), QStringLiteral("green"));
     // The request stays in send line 1 as it went out.
     QCOMPARE(widget<QLineEdit>(rig.window(), "lineEditSend1")->text(), request + QLatin1Char(' '));
     // The unit answers a write with an echo of the request.
@@ -230,6 +231,7 @@ void tst_Switching::failedCommand()
 
     QCOMPARE(rig.requestsSeen().size(), 1);
     QCOMPARE(resultLines(rig.window()), QStringList{message});
+    QCOMPARE(resultInk(rig.window(), message), QStringLiteral("red"));
     if (arrived.isEmpty())
         QCOMPARE(receiveLines(rig.window()), 0);
     else
