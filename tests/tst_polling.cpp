@@ -332,9 +332,9 @@ void tst_Polling::failedEntries()
     QCOMPARE(pollLines(rig.window(), QStringLiteral("1")), QStringList{kSeparator} + lines);
     // A read that failed stands out in red; a value read is drawn plain.
     for (const QString &line : lines)
-        QCOMPARE(resultInk(rig.window(), line),
-                 line.endsWith(QStringLiteral("123.4")) ? QStringLiteral("plain")
-                                                        : QStringLiteral("red"));
+        QCOMPARE(resultInk(rig.window(), line), line.endsWith(QStringLiteral("123.4"))
+                                                    ? QStringLiteral("plain")
+                                                    : QStringLiteral("red"));
     if (arrived.isEmpty())
         QVERIFY(trafficLines(rig.window()).filter(QStringLiteral("][接收]: ")).isEmpty());
     else
