@@ -69,10 +69,16 @@ expected="./usr/bin/feederbench
 ./usr/share/doc/feederbench/examples/config.ini
 ./usr/share/doc/feederbench/examples/mac.csv
 ./usr/share/doc/feederbench/examples/plan.ini
+./usr/share/feederbench/guide/plan-fail.png
+./usr/share/feederbench/guide/plan-pass.png
+./usr/share/feederbench/guide/session.png
+./usr/share/feederbench/guide/window.png
+./usr/share/feederbench/使用说明.md
 ./usr/share/icons/hicolor/128x128/apps/feederbench.png
 ./usr/share/man/man1/feederbench.1.gz
 ./usr/share/man/man1/pdu-sim.1.gz"
-files="$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)"
+# In byte order, whatever the locale: the guide's name is not ASCII.
+files="$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)"
 if [ "$files" != "$expected" ]; then
     fail "the file list differs from the expected one (< expected, > in the package):"
     diff <(echo "$expected") <(echo "$files") || true
@@ -131,6 +137,13 @@ mkdir "$tmp/home/FeederBench"
 [ "$(launched FEEDERBENCH_DIR="$tmp/chosen")" = "$tmp/chosen" ] || fail "launcher: FEEDERBENCH_DIR not used"
 [ "$(launched FEEDERBENCH_DIR="$tmp/missing" 2>/dev/null)" = "$tmp/home" ] ||
     fail "launcher: a missing FEEDERBENCH_DIR does not fall back to the home folder"
+
+# 帮助 → 使用说明 finds the guide in share/feederbench/, and every picture it
+# shows beside it.
+guide="$tmp/root/usr/share/feederbench/使用说明.md"
+for picture in $(grep -oE '\]\(guide/[^)]+\)' "$guide" | sed 's/^](//; s/)$//'); do
+    [ -f "$(dirname "$guide")/$picture" ] || fail "the guide shows $picture, which the package lacks"
+done
 
 help="$("$tmp/root/usr/bin/pdu-sim" --help)" || fail "pdu-sim --help failed"
 echo "$help"

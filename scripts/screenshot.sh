@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Draws the main window on the sample config.ini and mac.csv of examples/,
 # after a read test of every entry against a simulated unit (the result window
-# ends on its summary line), into
-# docs/screenshot.png on the offscreen platform: no display needed; the sample
-# test plan passed and failed into docs/plan-pass.png and docs/plan-fail.png. Then the
-# same on virtual X screens of 1366 x 768 and 1280 x 720, the window placed as
-# the program places itself, into docs/screenshot-<size>.png (beside the given
-# output). Builds feederbench-snapshot first (the default preset).
+# ends on its summary line), with the window's areas numbered as the README's
+# legend names them, into docs/screenshot.png on the offscreen platform: no
+# display needed. The guide's pictures go into docs/guide/: the window as it
+# starts, its areas numbered as the guide's legend names them (window.png); a
+# first session ending on a MAC write (session.png); the sample test plan
+# passed and failed (plan-pass.png, plan-fail.png). Then the window on virtual
+# X screens of 1366 x 768 and 1280 x 720, placed as the program places itself,
+# into docs/screenshot-<size>.png. Everything lands beside the given output.
+# Builds feederbench-snapshot first (the default preset).
 #   bash scripts/screenshot.sh [output.png]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -19,12 +22,17 @@ bash "$root/scripts/setup.sh" --target feederbench-snapshot "$build"
 source "$root/scripts/packages.sh"
 fb_install_missing xvfb
 
-mkdir -p "$(dirname "$output")"
-QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --poll --workdir "$root/examples" "$output"
+guide="$(dirname "$output")/guide"
+mkdir -p "$guide"
+snapshot() {
+    QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --workdir "$root/examples" "$@"
+}
+snapshot --poll --labels "$output"
+snapshot --labels "$guide/window.png"
+snapshot --first-session "$guide/session.png"
 # The sample plan on a unit that passes it and on one that fails it.
 for verdict in pass fail; do
-    QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --plan "$verdict" \
-        --workdir "$root/examples" "$(dirname "$output")/plan-$verdict.png"
+    snapshot --plan "$verdict" "$guide/plan-$verdict.png"
 done
 
 # shellcheck source=/dev/null

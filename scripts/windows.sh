@@ -2,7 +2,8 @@
 # Cross-builds FeederBench for 64-bit Windows and packs
 # feederbench-<version>-win64.zip: feederbench.exe, the Qt and MinGW DLLs and
 # Qt plugins it loads (found by walking the import tables, as windeployqt
-# does), the sample config.ini and mac.csv and a README.txt in Chinese.
+# does), the sample config.ini and mac.csv (plan.ini in examples\), the
+# guide with its pictures and a README.txt in Chinese.
 # Qt for Windows comes from scripts/windows-qt.sh (built once, then cached).
 #   bash scripts/windows.sh            # the zip lands in build-win64/
 # The same build holds the Windows test programs that scripts/test-wine.sh runs.
@@ -11,10 +12,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FEEDERBENCH_WIN_BUILD:-$root/build-win64}"
 
 fb_packages=(
-    build-essential cmake ninja-build perl python3 # Qt's configure and the host tools
+    build-essential cmake ninja-build perl python3 # Qt's configure, the host tools, the zip
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     dpkg-dev tcl # apt-get source; the SQLite amalgamation
-    zip
     qttranslations5-l10n # Qt's Chinese catalogue, built into the program
 )
 # shellcheck source=/dev/null
@@ -69,6 +69,14 @@ for plugin in "${plugins[@]}"; do
 done
 
 cp "$root/examples/config.ini" "$root/examples/mac.csv" "$stage/"
+# The sample plan waits in examples\ until a line copies it beside config.ini:
+# there it would switch 一键测试 on.
+mkdir -p "$stage/examples"
+cp "$root/examples/plan.ini" "$stage/examples/"
+# The guide beside the program, where 帮助 → 使用说明 looks first.
+cp "$root/docs/使用说明.md" "$stage/"
+mkdir -p "$stage/guide"
+cp "$root/docs/guide/"*.png "$stage/guide/"
 # Qt and Qt Serial Port are under the LGPL 3 (or GPL 2/3); the licence texts go with them.
 mkdir -p "$stage/licenses"
 vendored=""
@@ -94,6 +102,8 @@ FeederBench $version（Windows 64 位）
    设置 9600、8 位、无校验、1 位停止位，点“打开串口”。
 
 说明
+- 按 F1（帮助 → 使用说明）打开使用说明，即本文件夹中的 使用说明.md。
+- 一键测试的样例计划在 examples\\plan.ini：复制到 config.ini 所在的文件夹，按本产线修改后重新启动程序。
 - $journal_note
 - 本版在 Linux 上交叉编译，在 Wine 下测试过：程序能启动并显示窗口，读测试、合闸、写入和读取 MAC
   发往串口的请求经模拟配电单元核对无误，模拟单元的应答也正确显示（测试时为 Wine 的串口补上了
@@ -107,6 +117,21 @@ TXT
 # Windows' Notepad reads the text best with CRLF line ends.
 sed -i 's/$/\r/' "$stage/README.txt"
 
-(cd "$build" && zip -qr "$name.zip" "$name")
+# Packed by Python's zipfile, which marks a name that is not ASCII as UTF-8
+# (Info-ZIP's zip does not): Windows reads an unmarked name in the local code
+# page, and 使用说明.md would come out garbled and not be found.
+python3 - "$build" "$name" <<'PY'
+import os
+import sys
+import zipfile
+
+build, name = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(os.path.join(build, name + ".zip"), "w", zipfile.ZIP_DEFLATED) as archive:
+    for folder, subfolders, files in os.walk(os.path.join(build, name)):
+        subfolders.sort()
+        for file in sorted(files):
+            path = os.path.join(folder, file)
+            archive.write(path, os.path.relpath(path, build))
+PY
 echo "== $build/$name.zip ($(du -k "$build/$name.zip" | cut -f1) KB)"
 (cd "$stage" && find . -type f | sort | sed 's/^\.\//    /')

@@ -1,6 +1,7 @@
 // The window as it comes up: the form's objects, places, limits and texts,
 // the line-setting lists and defaults, the hidden send panel, the slot table
-// of the meta-object, the icons, and the build stamp of the title.
+// of the meta-object, the icons, the build stamp of the title, and what the
+// 帮助 menu opens: the guide with its pictures, and where the records are.
 #include "app/buildstamp.h"
 #include "app/qttranslations.h"
 #include "support/windowdriver.h"
@@ -8,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,10 +24,13 @@
 #include <QMetaMethod>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QTranslator>
 #include <QTreeWidget>
@@ -135,6 +140,10 @@ private slots:
 
     void qtOwnTextsInChinese_data();
     void qtOwnTextsInChinese();
+
+    void guideOpensWithItsPictures();
+    void aboutNamesWhereTheRecordsAre_data();
+    void aboutNamesWhereTheRecordsAre();
 
 private:
     QTemporaryDir m_workDir;
@@ -1183,6 +1192,116 @@ void tst_Window::qtOwnTextsInChinese()
     // The standard button's text and the file dialog's label, as Qt looks them up.
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
+}
+
+// 帮助 → 使用说明 shows the guide of the source tree, as a build run in place
+// finds it, with every picture it names drawn; the pictures all lie in
+// guide/, the folder that is shipped beside the guide.
+void tst_Window::guideOpensWithItsPictures()
+{
+    MainWindow w;
+#ifdef FEEDERBENCH_GUIDE_IN_SOURCE
+    widget<QAction>(w, "actionGuide")->trigger();
+    auto *guide = w.findChild<QDialog *>(QStringLiteral("guideWindow"));
+    QVERIFY(guide);
+    QVERIFY(guide->isVisible());
+    auto *text = guide->findChild<QTextBrowser *>(QStringLiteral("guideText"));
+    QVERIFY(text);
+
+    QFile source(QDir(qEnvironmentVariable("FEEDERBENCH_SOURCE_DIR"))
+                     .filePath(QStringLiteral("docs/使用说明.md")));
+    QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(source.fileName()));
+    const QString markdown = QString::fromUtf8(source.readAll());
+    const QRegularExpressionMatch heading
+        = QRegularExpression(QStringLiteral("^# (.+)$"), QRegularExpression::MultilineOption)
+              .match(markdown);
+    QVERIFY(heading.hasMatch());
+    const QTextBlock first = text->document()->firstBlock();
+    QCOMPARE(first.text(), heading.captured(1).trimmed());
+    QCOMPARE(first.blockFormat().headingLevel(), 1);
+
+    QStringList linked;
+    QRegularExpressionMatchIterator links
+        = QRegularExpression(QStringLiteral(R"(!\[[^\]]*\]\(([^)\s]+)\))")).globalMatch(markdown);
+    while (links.hasNext())
+        linked << links.next().captured(1);
+    QVERIFY(!linked.isEmpty());
+    QStringList shown;
+    QVector<qreal> widths;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat()) {
+                shown << format.toImageFormat().name();
+                widths << format.toImageFormat().width();
+            }
+        }
+    }
+    QCOMPARE(shown, linked);
+    for (int i = 0; i < shown.size(); ++i) {
+        const QString &picture = shown.at(i);
+        QVERIFY2(picture.startsWith(QLatin1String("guide/")), qPrintable(picture));
+        const QVariant bytes = text->loadResource(QTextDocument::ImageResource, QUrl(picture));
+        const QImage image = QImage::fromData(bytes.toByteArray());
+        QVERIFY2(!image.isNull(), qPrintable(picture));
+        // Never wider than the view, so the guide scrolls only down.
+        QVERIFY2(widths.at(i) > 0 && widths.at(i) <= qMin(image.width(), text->viewport()->width()),
+                 qPrintable(picture));
+    }
+    guide->close();
+#else
+    // Built to be installed: the guide is looked for only beside the program
+    // and in the installed data folder, and a test program has neither.
+    SeenBox *box = answerNextMessageBox(QMessageBox::Ok);
+    widget<QAction>(w, "actionGuide")->trigger();
+    QVERIFY(box->shown);
+    QVERIFY2(box->text.contains(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())),
+             qPrintable(box->text));
+    QVERIFY(!w.findChild<QDialog *>(QStringLiteral("guideWindow")));
+#endif
+}
+
+// 关于 names the session records' folder and the provisioning record the
+// bench would write to, wherever config.ini puts it.
+void tst_Window::aboutNamesWhereTheRecordsAre_data()
+{
+    QTest::addColumn<QString>("journal");   // config.ini's [journal], "" for no config.ini
+    QTest::addColumn<QStringList>("named"); // <data>: the application's data folder
+    QTest::newRow("SQLite in the data folder") << "" << QStringList{"<data>/provisioning.db"};
+    QTest::newRow("SQLite where config.ini says") << "[journal]\npath=<work>/records/line3.db\n"
+                                                  << QStringList{"<work>/records/line3.db"};
+    QTest::newRow("a shared PostgreSQL server")
+        << "[journal]\ndriver=postgresql\nhost=db.line3.local\ndatabase=line3\n"
+        << QStringList{"db.line3.local", "line3"};
+}
+
+void tst_Window::aboutNamesWhereTheRecordsAre()
+{
+    QFETCH(QString, journal);
+    QFETCH(QStringList, named);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    if (!journal.isEmpty()) {
+        QFile config(work.filePath(QStringLiteral("config.ini")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QString(journal).replace(QLatin1String("<work>"), work.path()).toUtf8());
+    }
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work.path()));
+    MainWindow w;
+    SeenBox *box = answerNextMessageBox(QMessageBox::Ok);
+    widget<QAction>(w, "actionAbout")->trigger();
+    QVERIFY(QDir::setCurrent(before));
+
+    QVERIFY(box->shown);
+    // The folder this window's session record is in, and the data folder above it.
+    const QString sessions = QFileInfo(MainWindowProbe::sessionFile(w)).absolutePath();
+    QVERIFY2(box->text.contains(QDir::toNativeSeparators(sessions)), qPrintable(box->text));
+    for (QString place : named) {
+        place.replace(QLatin1String("<data>"), QFileInfo(sessions).absolutePath())
+            .replace(QLatin1String("<work>"), work.path());
+        QVERIFY2(box->text.contains(QDir::toNativeSeparators(place)), qPrintable(box->text));
+    }
 }
 
 QTEST_MAIN(tst_Window)
