@@ -8,11 +8,15 @@
 // Every file named below is in the window library (feederbench_window). What
 // the unit means (frames, reply checks, decoding, values, the register map,
 // the device table) lives in the core library (feederbench_core), free
-// functions over Qt Core that a test calls without a window; the simulated
-// unit is a third library (feederbench_sim) that the shipped program never links.
+// functions over Qt Core that a test calls without a window; what the unit is
+// asked and told (reading, switching, writing, the clock, the test plan) is in
+// the operations library (feederbench_ops), which the window drives through
+// its link and sink; the simulated unit is a library of its own
+// (feederbench_sim) that the shipped program never links.
 
 #include "device/journal.h"
 #include "device/link.h"
+#include "device/operations.h"
 #include "device/runreport.h"
 #include "device/values.h"
 #include "protocol/reply.h"
@@ -34,6 +38,7 @@ class MainWindow;
 }
 class QCloseEvent;
 class QEventLoop;
+class QLineEdit;
 class QMenu;
 class QModelIndex;
 class QPoint;
@@ -244,6 +249,7 @@ private:
     void resultLine(const QString &line, Tone tone = Tone::Plain) override;
     void fieldValue(Field field, const QString &text) override;
     void progress(const QString &text) override;
+    QLineEdit *editorOf(Field field) const; // the field that shows and writes a value
 
     // ---- device/runs.cpp: progress, stop and summary of a run over many requests
     void beginRun(int total);
@@ -251,28 +257,19 @@ private:
     void countInRun(const ReplyVerdict &verdict);
     void finishRun();
 
-    // ---- device/polling.cpp
+    // ---- device/polling.cpp: the tree walk; reading is the operations' (device/operations.cpp)
     void pollTicked();
     void poll_item(QTreeWidgetItem *item);
-    ReplyVerdict readEntry(int entry);
-    QString decode_reply(int entry, const unsigned char *bytes);
-    void show_in_editor(int entry, const QString &text);
 
     // ---- device/switching.cpp
-    void runSwitch(int command);
-    void runSwitchAll(int command);
-    ReplyVerdict switchModule(int command);
+    void runSwitch(SwitchCommand command);
+    void runSwitchAll(SwitchCommand command);
     int moduleNumber() const;
 
     // ---- device/thresholds.cpp
     void writeThresholds();
     void writeWindow(int window);
-    void reg_wr(int entry, quint16 value);
-    void reg_wr_multi(int entry, const unsigned char *data);
-    void writeThreshold(const QString &fieldName, const QString &text, quint16 base);
-    void writeWindowValue(const QString &fieldName, const QString &text, quint16 base);
-    int entryForWrite(quint16 base, const QString &what);
-    void reportWrite(int module, int entry, const ReplyVerdict &verdict);
+    void writeFromField(quint16 base);
 
     // ---- device/clock.cpp
     void writeClock();
@@ -325,22 +322,23 @@ private:
         int total = 0;
         RunTally tally;
         QElapsedTimer clock;
-    } m_run;                            // the poll or all-modules run under way
-    bool m_errorClosePending = false;   // a port error closes the port once
-    QEventLoop *m_waitLoop = nullptr;   // the wait that reception wakes
-    int m_lastChunkSize = 0;            // for the status text of the last reception
-    bool m_receiveDisplayStale = false; // counters not shown yet while a wait runs
-    ReplyKind m_expected;               // what the running exchange waits for
-    std::function<QDateTime()> m_clock; // the computer's clock; tests inject one
-    SessionRecord m_session;            // every line of the run, on disk
-    LineStore m_trafficLog;             // all lines of textBrowser since its clearing
-    LineStore m_resultLog;              // and of textBrowser_val
-    LogQueue m_trafficQueue;            // lines on their way to textBrowser
-    LogQueue m_resultQueue;             // and to textBrowser_val
-    QString m_macBlockEnd;              // the last address of a used-up block, once written
-    QString m_matchedSn;                // what the last lookup found ("" after a miss)
-    bool m_snLookedUp = false;          // lineEdit_sn's text has been looked up as it stands
-    std::unique_ptr<Journal> m_journal; // opened at the first service command
+    } m_run;                              // the poll or all-modules run under way
+    bool m_errorClosePending = false;     // a port error closes the port once
+    QEventLoop *m_waitLoop = nullptr;     // the wait that reception wakes
+    int m_lastChunkSize = 0;              // for the status text of the last reception
+    bool m_receiveDisplayStale = false;   // counters not shown yet while a wait runs
+    ReplyKind m_expected;                 // what the running exchange waits for
+    std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
+    SessionRecord m_session;              // every line of the run, on disk
+    LineStore m_trafficLog;               // all lines of textBrowser since its clearing
+    LineStore m_resultLog;                // and of textBrowser_val
+    LogQueue m_trafficQueue;              // lines on their way to textBrowser
+    LogQueue m_resultQueue;               // and to textBrowser_val
+    QString m_macBlockEnd;                // the last address of a used-up block, once written
+    QString m_matchedSn;                  // what the last lookup found ("" after a miss)
+    bool m_snLookedUp = false;            // lineEdit_sn's text has been looked up as it stands
+    std::unique_ptr<Journal> m_journal;   // opened at the first service command
+    DeviceOperations m_ops{*this, *this}; // the device operations, over this window
     // The "记录" window, made when first asked for.
     JournalWindow *m_journalWindow = nullptr;
 };

@@ -37,10 +37,30 @@ int firstRegister(const unsigned char *data)
     return data[0] * 256 + data[1];
 }
 
+// The unit's values are at most two registers wide: the low 32 bits carry the sign.
+qint32 integerValue(const unsigned char *data, int n)
+{
+    return static_cast<qint32>(static_cast<quint32>(rightAligned(data, n)));
+}
+
+double doubleValue(const unsigned char *data, int n)
+{
+    const quint64 word = rightAligned(data, n);
+    double value;
+    static_assert(sizeof value == sizeof word, "an IEEE-754 double is 64 bits");
+    std::memcpy(&value, &word, sizeof value);
+    return value;
+}
+
+// The data of a reply: its byte count, never believed beyond what arrived.
+int dataLength(const unsigned char *bytes, int available)
+{
+    return available > 0 ? qMin(int(bytes[0]), available - 1) : 0;
+}
+
 QString integerText(const DeviceEntry &entry, const unsigned char *data, int n)
 {
-    // The unit's values are at most two registers wide: the low 32 bits carry the sign.
-    const auto v = static_cast<qint32>(static_cast<quint32>(rightAligned(data, n)));
+    const qint32 v = integerValue(data, n);
     if (entry.xsws <= 0) {
         QString text = QString::number(v);
         if (entry.base == kSwitchStateRegister && n >= 2)
@@ -56,11 +76,7 @@ QString integerText(const DeviceEntry &entry, const unsigned char *data, int n)
 
 QString doubleText(const unsigned char *data, int n)
 {
-    const quint64 word = rightAligned(data, n);
-    double value;
-    static_assert(sizeof value == sizeof word, "an IEEE-754 double is 64 bits");
-    std::memcpy(&value, &word, sizeof value);
-    return QString::number(value, 'g', 4);
+    return QString::number(doubleValue(data, n), 'g', 4);
 }
 
 QString statusBitsText(const DeviceEntry &entry, const unsigned char *data, int n)
@@ -95,8 +111,7 @@ QString dateTimeText(const unsigned char *data, int n)
 
 QString decodeReply(const DeviceEntry &entry, const unsigned char *bytes, int available)
 {
-    // The byte count comes from the unit; never believe it beyond what arrived.
-    const int n = available > 0 ? qMin(int(bytes[0]), available - 1) : 0;
+    const int n = dataLength(bytes, available);
     // With nothing available bytes may be null: no arithmetic on it then.
     const unsigned char *data = n > 0 ? bytes + 1 : nullptr;
 
@@ -115,6 +130,45 @@ QString decodeReply(const DeviceEntry &entry, const unsigned char *bytes, int av
     default:
         return QString();
     }
+}
+
+bool decodeNumber(const DeviceEntry &entry, const unsigned char *bytes, int available,
+                  double *value)
+{
+    const int n = dataLength(bytes, available);
+    if (n < 2)
+        return false;
+    if (entry.type == kEntryTypeInteger) {
+        const qint32 v = integerValue(bytes + 1, n);
+        *value = entry.xsws > 0 ? v / std::pow(10.0, entry.xsws) : double(v);
+        return true;
+    }
+    if (entry.type == kEntryTypeDouble) {
+        *value = doubleValue(bytes + 1, n);
+        return std::isfinite(*value);
+    }
+    return false;
+}
+
+bool decodeFirstRegister(const unsigned char *bytes, int available, quint16 *value)
+{
+    if (dataLength(bytes, available) < 2)
+        return false;
+    *value = quint16(firstRegister(bytes + 1));
+    return true;
+}
+
+// Year; month, day; hour, minute; second, 0: the block the clock is written with.
+QDateTime decodeClock(const unsigned char *bytes, int available)
+{
+    if (dataLength(bytes, available) < 7)
+        return QDateTime();
+    const unsigned char *d = bytes + 1;
+    const QDate date(firstRegister(d), d[2], d[3]);
+    const QTime time(d[4], d[5], d[6]);
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    return QDateTime(date, time);
 }
 
 QString switchStateText(int value)

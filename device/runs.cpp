@@ -36,7 +36,7 @@ void MainWindow::finishRun()
     if (m_operation == OperationState::WindowClosing)
         return; // no one is left to read it
     if (m_operation == OperationState::StopRequested && done < m_run.total)
-        appendResult(stoppedLine(done, m_run.total), Tone::Bad);
+        resultLine(stoppedLine(done, m_run.total), Tone::Bad);
     reportOperationEnd();
-    appendResult(summaryLine(m_run.tally, m_run.clock.elapsed()));
+    resultLine(summaryLine(m_run.tally, m_run.clock.elapsed()));
 }

@@ -85,7 +85,7 @@ RegisterValue scaledThreshold(const QString &text, int xsws)
     return result(RegisterValue::Ok, quint16(value));
 }
 
-RegisterValue windowValue(const QString &text)
+RegisterValue windowValue(const QString &text, int maxValue)
 {
     const QString typed = text.trimmed();
     if (typed.isEmpty())
@@ -95,9 +95,8 @@ RegisterValue windowValue(const QString &text)
         return result(RegisterValue::NotANumber);
     bool ok = false;
     const qlonglong v = typed.toLongLong(&ok, 10);
-    // Anything that fits in 16 bits, signed or not, is the engineer's choice;
-    // the register takes its low 16 bits (-1 is 0xFFFF).
-    if (!ok || v < -32768 || v > kRegisterMax)
+    // The unit takes an hour of 25 as readily as 8 and never switches at it.
+    if (!ok || v < 0 || v > maxValue)
         return result(RegisterValue::OutOfRange);
     return result(RegisterValue::Ok, quint16(v));
 }

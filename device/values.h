@@ -19,8 +19,9 @@ struct RegisterValue
 // The typed decimal is scaled exactly; digits finer than the register's
 // resolution are dropped (57.6 with one place is 576, with none 57).
 RegisterValue scaledThreshold(const QString &text, int xsws);
-// An hour or minute: an integer that fits in 16 bits (negative as two's complement).
-RegisterValue windowValue(const QString &text);
+// An hour or minute of a time window: an integer from 0 to maxValue (23 for
+// an hour, 59 for a minute).
+RegisterValue windowValue(const QString &text, int maxValue);
 
 // The six groups of a MAC address text at positions 0, 3, 6, 9, 12, 15.
 QStringList macGroups(const QString &text);

@@ -43,47 +43,39 @@ void MainWindow::resultLine(const QString &line, Tone tone)
 
 void MainWindow::fieldValue(Field field, const QString &text)
 {
-    QLineEdit *editor = nullptr;
+    if (QLineEdit *editor = editorOf(field))
+        editor->setText(text);
+}
+
+QLineEdit *MainWindow::editorOf(Field field) const
+{
     switch (field) {
     case Field::LowVoltageCut:
-        editor = ui->lineEdit_dytlz;
-        break;
+        return ui->lineEdit_dytlz;
     case Field::Reconnect:
-        editor = ui->lineEdit_dytlhfz;
-        break;
+        return ui->lineEdit_dytlhfz;
     case Field::Window1Hour:
-        editor = ui->lineEdit_sd1hh;
-        break;
+        return ui->lineEdit_sd1hh;
     case Field::Window1Minute:
-        editor = ui->lineEdit_sd1mm;
-        break;
+        return ui->lineEdit_sd1mm;
     case Field::Window2Hour:
-        editor = ui->lineEdit_sd2hh;
-        break;
+        return ui->lineEdit_sd2hh;
     case Field::Window2Minute:
-        editor = ui->lineEdit_sd2mm;
-        break;
+        return ui->lineEdit_sd2mm;
     case Field::Window3Hour:
-        editor = ui->lineEdit_sd3hh;
-        break;
+        return ui->lineEdit_sd3hh;
     case Field::Window3Minute:
-        editor = ui->lineEdit_sd3mm;
-        break;
+        return ui->lineEdit_sd3mm;
     case Field::OverCurrent:
-        editor = ui->lineEdit_glyz;
-        break;
+        return ui->lineEdit_glyz;
     case Field::Clock:
-        editor = ui->lineEdit_datetime;
-        break;
+        return ui->lineEdit_datetime;
     case Field::ReadMac:
-        editor = ui->lineEdit_rdmac;
-        break;
+        return ui->lineEdit_rdmac;
     case Field::WriteMac:
-        editor = ui->lineEdit_wrmac;
-        break;
+        return ui->lineEdit_wrmac;
     }
-    if (editor)
-        editor->setText(text);
+    return nullptr;
 }
 
 void MainWindow::progress(const QString &text)

@@ -114,7 +114,7 @@ void MainWindow::reportOperationEnd()
         return;
     m_operationEndReported = true;
     if (m_operation == OperationState::PortLost)
-        appendResult(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
+        resultLine(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
     else if (m_operation == OperationState::Cancelled)
-        appendResult(QStringLiteral("操作已取消"), Tone::Bad);
+        resultLine(QStringLiteral("操作已取消"), Tone::Bad);
 }

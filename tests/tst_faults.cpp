@@ -140,7 +140,9 @@ QStringList successLines(Op op)
     case Op::Close:
         return {QStringLiteral("模块[0]合闸成功")};
     case Op::ReadClock:
-        return {QStringLiteral("设备时间:2026-03-15 12:30:45:00")};
+        // The test sets the computer's clock to the unit's time.
+        return {QStringLiteral("设备时间:2026-03-15 12:30:45:00"),
+                QStringLiteral("设备时间与电脑时间一致")};
     case Op::ReadMac:
         return {kMacBanner, QStringLiteral("serial_query成功"),
                 QStringLiteral("收到报文：00 39 28 90 12 34")};
@@ -449,6 +451,7 @@ void tst_Faults::faultyReply()
     QVERIFY(rig.ready());
     rig.selectModule(QStringLiteral("0"));
     rig.unit().setHostClock([] { return kUnitTime; });
+    MainWindowProbe::setClock(rig.window(), kUnitTime);
     rig.unit().setMac(kUnitMac);
     QSignalSpy replySpy(&rig.line(), &SimLine::replySent);
     setFault(rig, fault, param);
@@ -609,10 +612,12 @@ void tst_Faults::cancelledOpenQuestion_data()
 
     const QString summary
         = QStringLiteral("合计0项：成功0，无应答0，异常应答0，校验错误0，用时") + QChar(0x2026);
-    // The first group's separator comes before its first read.
+    // The line naming the module, then the first group's separator, come
+    // before the first read.
     QTest::newRow("read test of every entry")
         << "pushButton"
-        << QStringList{QStringLiteral("==========================="), kCancelledLine, summary};
+        << QStringList{QStringLiteral("---------模块0 读测试-------------"),
+                       QStringLiteral("==========================="), kCancelledLine, summary};
     QTest::newRow("three thresholds: the other two are not asked for")
         << "pushButton_yzsz" << QStringList{kCancelledLine};
     QTest::newRow("close all modules")
@@ -704,6 +709,7 @@ void tst_Faults::secondOperationDuringWait()
     QVERIFY(rig.ready());
     rig.selectModule(QStringLiteral("0"));
     rig.unit().setHostClock([] { return kUnitTime; });
+    MainWindowProbe::setClock(rig.window(), kUnitTime);
     rig.unit().setMac(kUnitMac);
     // The unit takes its time, so that the second click lands in the wait.
     rig.line().setTurnaroundMs(200);

@@ -63,11 +63,14 @@ void loadRegisters(PduModule &m, const QString &registers)
     }
 }
 
-// The unit's clock stands still at 2026-03-15 12:30:45.
-void stopUnitClock(PduUnit &unit)
+const QDateTime kUnitTime(QDate(2026, 3, 15), QTime(12, 30, 45));
+
+// The unit's clock stands still at 2026-03-15 12:30:45, the computer's
+// computerAheadS seconds later.
+void stopClocks(BenchRig &rig, qint64 computerAheadS = 0)
 {
-    const QDateTime fixed(QDate(2026, 3, 15), QTime(12, 30, 45));
-    unit.setHostClock([fixed] { return fixed; });
+    rig.unit().setHostClock([] { return kUnitTime; });
+    MainWindowProbe::setClock(rig.window(), kUnitTime.addSecs(computerAheadS));
 }
 
 void tick(MainWindow &w, const QStringList &texts)
@@ -97,11 +100,15 @@ QMap<QString, QString> editorTexts(MainWindow &w)
     return texts;
 }
 
-// The result lines of a poll without its closing summary, once that is seen
-// to be there.
-QStringList pollLines(MainWindow &w)
+// The result lines of a poll between its opening line, which names module,
+// and its closing summary, once both are seen to be there.
+QStringList pollLines(MainWindow &w, const QString &module)
 {
-    const QStringList lines = resultLines(w);
+    QStringList lines = resultLines(w);
+    const QString banner = QStringLiteral("---------模块%1 读测试-------------").arg(module);
+    if (lines.isEmpty() || lines.first() != banner)
+        return QStringList{QStringLiteral("(no opening line for module %1)").arg(module)} + lines;
+    lines.removeFirst();
     const QRegularExpression summary(QStringLiteral(
         "^合计\\d+项：成功\\d+，无应答\\d+，异常应答\\d+，校验错误\\d+，用时\\d+\\.\\d秒$"));
     if (lines.isEmpty() || !summary.match(lines.last()).hasMatch())
@@ -197,7 +204,7 @@ void tst_Polling::decodesEachType()
     if (!request.isEmpty())
         QCOMPARE(rig.requestsSeen().first(), request);
     // The ticked leaf is the group's only one, so the group is full: its separator first.
-    QCOMPARE(pollLines(rig.window()), QStringList{kSeparator} + lines);
+    QCOMPARE(pollLines(rig.window(), QStringLiteral("0")), QStringList{kSeparator} + lines);
     QMap<QString, QString> expectedEditors;
     if (!editor.isEmpty())
         expectedEditors.insert(editor, editorText);
@@ -216,7 +223,7 @@ void tst_Polling::separatorsForFullGroupsOnly_data()
     const QStringList thresholds = {"低压脱离值:47.5", "脱离恢复值:52.5", "过流阈值:63"};
     const QStringList windows = {"时段1小时:8", "时段1分钟:30", "时段2小时:12",
                                  "时段2分钟:0", "时段3小时:18", "时段3分钟:45"};
-    const QStringList clock = {"设备时间:2026-03-15 12:30:45:00"};
+    const QStringList clock = {"设备时间:2026-03-15 12:30:45:00", "设备时间与电脑时间一致"};
 
     // clang-format off
     QTest::newRow("one full group, one leaf of another")
@@ -248,12 +255,12 @@ void tst_Polling::separatorsForFullGroupsOnly()
     loadRegisters(rig.unit().module(0), QStringLiteral("0704=0001 070F=0001 0805=01DB 0806=020D "
                                                        "080E=0276 0808=0008 0809=001E 080A=000C "
                                                        "080B=0000 080C=0012 080D=002D"));
-    stopUnitClock(rig.unit());
+    stopClocks(rig);
     rig.selectModule(QStringLiteral("0"));
     tick(rig.window(), ticks);
     rig.click("pushButton");
 
-    QCOMPARE(pollLines(rig.window()), lines);
+    QCOMPARE(pollLines(rig.window(), QStringLiteral("0")), lines);
 }
 
 void tst_Polling::pollFillsTheEditors()
@@ -263,7 +270,7 @@ void tst_Polling::pollFillsTheEditors()
     loadRegisters(rig.unit().module(1), QStringLiteral("0805=01DB 0806=020D 080E=0276 0808=0008 "
                                                        "0809=001E 080A=000C 080B=0000 "
                                                        "080C=0012 080D=002D"));
-    stopUnitClock(rig.unit());
+    stopClocks(rig);
     rig.selectModule(QStringLiteral("1"));
     tick(rig.window(), {QStringLiteral("所有")});
     rig.click("pushButton");
@@ -322,7 +329,7 @@ void tst_Polling::failedEntries()
     rig.click("pushButton");
 
     QCOMPARE(rig.requestsSeen().size(), 2);
-    QCOMPARE(pollLines(rig.window()), QStringList{kSeparator} + lines);
+    QCOMPARE(pollLines(rig.window(), QStringLiteral("1")), QStringList{kSeparator} + lines);
     if (arrived.isEmpty())
         QVERIFY(trafficLines(rig.window()).filter(QStringLiteral("][接收]: ")).isEmpty());
     else
@@ -344,7 +351,8 @@ void tst_Polling::moduleReadAfreshForEachEntry()
 
     QCOMPARE(rig.requestsSeen(),
              (QStringList{"55 03 07 04 00 01 C9 6B", "55 03 17 0F 00 01 BC 69"}));
-    QCOMPARE(pollLines(rig.window()),
+    // The opening line names the module the poll started on.
+    QCOMPARE(pollLines(rig.window(), QStringLiteral("0")),
              (QStringList{kSeparator, "开关状态:没有应答!!", "保护状态:0000000000000000"}));
 }
 
@@ -352,22 +360,33 @@ void tst_Polling::readTime_data()
 {
     QTest::addColumn<QByteArray>("config"); // empty: the shipped list
     QTest::addColumn<QString>("module");
+    QTest::addColumn<int>("computerAheadS"); // of the unit's clock
     QTest::addColumn<QStringList>("requests");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("datetime"); // empty: the field is left as it was
 
     // clang-format off
-    QTest::newRow("module 0: 55 03 08 0F 00 04 7B BE")
-        << QByteArray() << "0" << QStringList{"55 03 08 0F 00 04 7B BE"}
-        << QStringList{"设备时间:2026-03-15 12:30:45:00"} << "2026-03-15 12:30:45";
-    QTest::newRow("module 1: 55 03 18 0F 00 04 7F 7E")
-        << QByteArray() << "1" << QStringList{"55 03 18 0F 00 04 7F 7E"}
-        << QStringList{"设备时间:2026-03-15 12:30:45:00"} << "2026-03-15 12:30:45";
+    QTest::newRow("module 0: 55 03 08 0F 00 04 7B BE, clocks agree")
+        << QByteArray() << "0" << 0 << QStringList{"55 03 08 0F 00 04 7B BE"}
+        << QStringList{"设备时间:2026-03-15 12:30:45:00", "设备时间与电脑时间一致"}
+        << "2026-03-15 12:30:45";
+    QTest::newRow("module 1: 55 03 18 0F 00 04 7F 7E, unit 3 s slow")
+        << QByteArray() << "1" << 3 << QStringList{"55 03 18 0F 00 04 7F 7E"}
+        << QStringList{"设备时间:2026-03-15 12:30:45:00", "设备时间比电脑时间慢3秒"}
+        << "2026-03-15 12:30:45";
+    QTest::newRow("unit 65 s fast")
+        << QByteArray() << "0" << -65 << QStringList{"55 03 08 0F 00 04 7B BE"}
+        << QStringList{"设备时间:2026-03-15 12:30:45:00", "设备时间比电脑时间快1分5秒"}
+        << "2026-03-15 12:30:45";
+    QTest::newRow("unit a day and an hour slow")
+        << QByteArray() << "0" << 90000 << QStringList{"55 03 08 0F 00 04 7B BE"}
+        << QStringList{"设备时间:2026-03-15 12:30:45:00", "设备时间比电脑时间慢1天1小时0分0秒"}
+        << "2026-03-15 12:30:45";
     QTest::newRow("no clock entry: nothing sent")
-        << configIni({"0,状态,10,0,0", "0704,开关状态,0,1,0"}) << "0"
+        << configIni({"0,状态,10,0,0", "0704,开关状态,0,1,0"}) << "0" << 0
         << QStringList{} << QStringList{"寄存器0x080F未在配置中"} << "";
     QTest::newRow("the first 080F entry is a group header: its separator")
-        << configIni({"080F,时钟,10,0,0", "080F,设备时间,8,4,0"}) << "0"
+        << configIni({"080F,时钟,10,0,0", "080F,设备时间,8,4,0"}) << "0" << 0
         << QStringList{} << QStringList{kSeparator} << "";
     // clang-format on
 }
@@ -376,13 +395,14 @@ void tst_Polling::readTime()
 {
     QFETCH(QByteArray, config);
     QFETCH(QString, module);
+    QFETCH(int, computerAheadS);
     QFETCH(QStringList, requests);
     QFETCH(QStringList, lines);
     QFETCH(QString, datetime);
 
     BenchRig rig(config);
     QVERIFY(rig.ready());
-    stopUnitClock(rig.unit());
+    stopClocks(rig, computerAheadS);
     rig.selectModule(module);
     auto *field = widget<QLineEdit>(rig.window(), "lineEdit_datetime");
     const QString before = field->text();
@@ -398,12 +418,13 @@ void tst_Polling::clockReplyInPieces()
 {
     BenchRig rig;
     QVERIFY(rig.ready());
-    stopUnitClock(rig.unit());
+    stopClocks(rig);
     rig.line().faults.pieces = 4;
     rig.line().faults.pieceGapMs = 15;
     rig.click("pushButton_2");
 
-    QCOMPARE(resultLines(rig.window()), QStringList{"设备时间:2026-03-15 12:30:45:00"});
+    QCOMPARE(resultLines(rig.window()),
+             (QStringList{"设备时间:2026-03-15 12:30:45:00", "设备时间与电脑时间一致"}));
     QCOMPARE(trafficLines(rig.window()).filter(QStringLiteral("][接收]: ")).size(), 1);
 }
 
@@ -430,7 +451,7 @@ void tst_Polling::secondOperationRefusedDuringPoll()
     QCOMPARE(status, QString::fromUtf8(kBusyText));
     QCOMPARE(rig.requestsSeen(),
              (QStringList{"55 03 07 04 00 01 C9 6B", "55 03 07 0F 00 01 B8 A9"}));
-    QCOMPARE(pollLines(rig.window()),
+    QCOMPARE(pollLines(rig.window(), QStringLiteral("0")),
              (QStringList{kSeparator, "开关状态:没有应答!!", "保护状态:没有应答!!"}));
 }
 

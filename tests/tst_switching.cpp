@@ -181,8 +181,8 @@ void tst_Switching::allModules()
                               ? QStringLiteral("合计7项：成功6，无应答1，异常应答0，校验错误0")
                               : QStringLiteral("合计7项：成功7，无应答0，异常应答0，校验错误0");
     QCOMPARE(withoutSummary(resultLines(rig.window()), tally), expectedLines);
-    QCOMPARE(widget<QComboBox>(rig.window(), "comboBox_md")->currentText(), QStringLiteral("10"));
-    QCOMPARE(statusText(rig.window()), QStringLiteral("操作模块已切换为10"));
+    // The run went over the module numbers; the box keeps the engineer's choice.
+    QCOMPARE(widget<QComboBox>(rig.window(), "comboBox_md")->currentText(), QStringLiteral("2"));
     QCOMPARE(receiveLines(rig.window()), silentModule >= 0 ? 6 : 7);
 }
 
@@ -387,8 +387,7 @@ void tst_Switching::stopEndsTheRunAfterTheExchange()
                           "---------合闸1-------------", "模块[1]合闸成功", "已停止：完成 2/7"}));
     QVERIFY(!stop->isEnabled());
     QCOMPARE(step->text(), QString());
-    QCOMPARE(widget<QComboBox>(w, "comboBox_md")->currentText(), QStringLiteral("1"));
-    QCOMPARE(statusText(w), QStringLiteral("操作模块已切换为1"));
+    QCOMPARE(widget<QComboBox>(w, "comboBox_md")->currentText(), QStringLiteral("0"));
 }
 
 QTEST_MAIN(tst_Switching)

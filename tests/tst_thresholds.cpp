@@ -206,9 +206,15 @@ void tst_Thresholds::timeWindows_data()
     QTest::newRow("window 1, 8:30 -> 0808 and 0809") << QByteArray() << "0" << 1 << "8" << "30"
         << QStringList{"55 06 08 08 00 08", "55 06 08 09 00 1E"}
         << QStringList{"模块[0]:写时段1小时成功", "模块[0]:写时段1分钟成功"};
-    QTest::newRow("hour 25 as 25, minute -1 as FFFF") << QByteArray() << "0" << 1 << "25" << "-1"
-        << QStringList{"55 06 08 08 00 19", "55 06 08 09 FF FF"}
-        << QStringList{"模块[0]:写时段1小时成功", "模块[0]:写时段1分钟成功"};
+    QTest::newRow("hour 25 and minute -1 refused: nothing sent") << QByteArray() << "0" << 1
+        << "25" << "-1" << QStringList{}
+        << QStringList{"时段1小时:“25”超出范围0～23，未写入", "时段1分钟:“-1”超出范围0～59，未写入"};
+    QTest::newRow("the last minute of a day: 23:59") << QByteArray() << "0" << 2 << "23" << "59"
+        << QStringList{"55 06 08 0A 00 17", "55 06 08 0B 00 3B"}
+        << QStringList{"模块[0]:写时段2小时成功", "模块[0]:写时段2分钟成功"};
+    QTest::newRow("minute 60 refused, its hour written") << QByteArray() << "0" << 3 << "0" << "60"
+        << QStringList{"55 06 08 0C 00 00"}
+        << QStringList{"模块[0]:写时段3小时成功", "时段3分钟:“60”超出范围0～59，未写入"};
     QTest::newRow("window 2 on module 3: 380A, 380B") << QByteArray() << "3" << 2 << "22" << "5"
         << QStringList{"55 06 38 0A 00 16", "55 06 38 0B 00 05"}
         << QStringList{"模块[3]:写时段2小时成功", "模块[3]:写时段2分钟成功"};
@@ -219,8 +225,8 @@ void tst_Thresholds::timeWindows_data()
         << QStringList{}
         << QStringList{"时段1小时:未填写，未写入", "时段1分钟:“8.5”不是整数，未写入"};
     QTest::newRow("beyond 16 bits refused, the other written") << QByteArray() << "0" << 2
-        << "65536" << "-32768" << QStringList{"55 06 08 0B 80 00"}
-        << QStringList{"时段2小时:“65536”超出16位范围，未写入", "模块[0]:写时段2分钟成功"};
+        << "65536" << "5" << QStringList{"55 06 08 0B 00 05"}
+        << QStringList{"时段2小时:“65536”超出范围0～23，未写入", "模块[0]:写时段2分钟成功"};
     QTest::newRow("minute register missing") << writeConfig(1, {0x0809}) << "0" << 1 << "8"
         << "30" << QStringList{"55 06 08 08 00 08"}
         << QStringList{"模块[0]:写时段1小时成功",

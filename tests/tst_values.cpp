@@ -91,34 +91,38 @@ void tst_Values::scaledThreshold()
 void tst_Values::windowValue_data()
 {
     QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("maxValue"); // 23 an hour, 59 a minute
     QTest::addColumn<RegisterValue::Status>("status");
     QTest::addColumn<int>("value");
 
     const auto ok = RegisterValue::Ok;
+    const auto outside = RegisterValue::OutOfRange;
     // clang-format off
-    QTest::newRow("hour 8") << "8" << ok << 8;
-    QTest::newRow("minute 30") << "30" << ok << 30;
-    QTest::newRow("hour 25 unchecked") << "25" << ok << 25;
-    QTest::newRow("-1 as FFFF") << "-1" << ok << 0xFFFF;
-    QTest::newRow("-32768 as 8000") << "-32768" << ok << 0x8000;
-    QTest::newRow("65535") << "65535" << ok << 0xFFFF;
-    QTest::newRow("blanks and plus") << " +7 " << ok << 7;
-    QTest::newRow("65536 does not fit") << "65536" << RegisterValue::OutOfRange << 0;
-    QTest::newRow("-32769 does not fit") << "-32769" << RegisterValue::OutOfRange << 0;
-    QTest::newRow("beyond 64 bits") << "99999999999999999999" << RegisterValue::OutOfRange << 0;
-    QTest::newRow("empty") << "" << RegisterValue::Empty << 0;
-    QTest::newRow("fraction") << "8.5" << RegisterValue::NotANumber << 0;
-    QTest::newRow("letters") << "eight" << RegisterValue::NotANumber << 0;
-    QTest::newRow("hex") << "0x08" << RegisterValue::NotANumber << 0;
+    QTest::newRow("hour 8") << "8" << 23 << ok << 8;
+    QTest::newRow("minute 30") << "30" << 59 << ok << 30;
+    QTest::newRow("hour 23, the last of a day") << "23" << 23 << ok << 23;
+    QTest::newRow("minute 59") << "59" << 59 << ok << 59;
+    QTest::newRow("blanks and plus") << " +7 " << 23 << ok << 7;
+    QTest::newRow("leading zero") << "08" << 23 << ok << 8;
+    QTest::newRow("hour 24") << "24" << 23 << outside << 0;
+    QTest::newRow("minute 60") << "60" << 59 << outside << 0;
+    QTest::newRow("-1 is no hour") << "-1" << 23 << outside << 0;
+    QTest::newRow("65536") << "65536" << 59 << outside << 0;
+    QTest::newRow("beyond 64 bits") << "99999999999999999999" << 59 << outside << 0;
+    QTest::newRow("empty") << "" << 23 << RegisterValue::Empty << 0;
+    QTest::newRow("fraction") << "8.5" << 23 << RegisterValue::NotANumber << 0;
+    QTest::newRow("letters") << "eight" << 23 << RegisterValue::NotANumber << 0;
+    QTest::newRow("hex") << "0x08" << 23 << RegisterValue::NotANumber << 0;
     // clang-format on
 }
 
 void tst_Values::windowValue()
 {
     QFETCH(QString, text);
+    QFETCH(int, maxValue);
     QFETCH(RegisterValue::Status, status);
     QFETCH(int, value);
-    const RegisterValue v = ::windowValue(text);
+    const RegisterValue v = ::windowValue(text, maxValue);
     QCOMPARE(v.status, status);
     if (status == RegisterValue::Ok)
         QCOMPARE(int(v.value), value);

@@ -693,6 +693,8 @@ void tst_Window::texts_data()
         "<html><head/><body><p>输入需要设置的MAC地址，设置后会自动增加1。"
         "也可以通过输入设备SN，自动获取MAC地址。</p></body></html>");
     text("pushButton_datatime", "设置时间");
+    row("lineEdit_datetime", "toolTip",
+        "读取时间在此显示设备的时间；设置时间写入的是电脑的当前时间，不是此框中的内容");
     text("pushButton_alloff", "全部分闸");
     text("pushButton_allon", "全部合闸");
     text("pushButton_rm_ctrl_off", "远控关闭all");
