@@ -3,13 +3,10 @@
 
 #include "app/mainwindow.h"
 #include "protocol/hex.h"
+#include "serial/replytiming.h"
 #include "ui_mainwindow.h"
 
 #include <QEventLoop>
-
-namespace {
-constexpr int kReplyTimeoutMs = 1000; // the unit answers well within a second
-}
 
 ReplyVerdict MainWindow::exchangeRequest(const unsigned char *frame, int length, ReplyKind kind)
 {
