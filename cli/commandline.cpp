@@ -1,0 +1,390 @@
+// The commands of feederbench-cli: the port list, reading the device list,
+// the switching commands.
+
+#include "cli/commandline.h"
+
+#include "app/buildstamp.h"
+#include "cli/console.h"
+#include "cli/interrupt.h"
+#include "cli/options.h"
+#include "cli/seriallink.h"
+#include "config/devicelist.h"
+#include "config/settings.h"
+#include "device/decode.h"
+#include "device/operations.h"
+#include "device/runreport.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QSerialPortInfo>
+
+namespace {
+
+QString hexText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString registerText(quint16 reg)
+{
+    return QStringLiteral("%1").arg(reg, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+QString outcomeKey(ReplyVerdict::Outcome outcome)
+{
+    switch (outcome) {
+    case ReplyVerdict::Answer:
+        return QStringLiteral("answer");
+    case ReplyVerdict::NoReply:
+        return QStringLiteral("no_reply");
+    case ReplyVerdict::Exception:
+        return QStringLiteral("exception");
+    case ReplyVerdict::Invalid:
+        return QStringLiteral("invalid");
+    case ReplyVerdict::Abandoned:
+        break;
+    }
+    return QStringLiteral("abandoned");
+}
+
+// The verdict's part of a result: its outcome, and why it failed.
+void addVerdict(QJsonObject *result, const ReplyVerdict &verdict)
+{
+    result->insert(QStringLiteral("outcome"), outcomeKey(verdict.outcome));
+    const QString reason = failureReason(verdict);
+    if (!reason.isEmpty())
+        result->insert(QStringLiteral("reason"), reason);
+    if (verdict.outcome == ReplyVerdict::Exception)
+        result->insert(QStringLiteral("exceptionCode"), int(verdict.exceptionCode));
+}
+
+QJsonObject summaryObject(const RunTally &tally, int total, double elapsedMs)
+{
+    return {{QStringLiteral("total"), total},
+            {QStringLiteral("done"), tally.done()},
+            {QStringLiteral("answered"), tally.answered},
+            {QStringLiteral("noReply"), tally.noReply},
+            {QStringLiteral("exceptions"), tally.exceptions},
+            {QStringLiteral("invalid"), tally.invalid},
+            {QStringLiteral("elapsedMs"), qRound(elapsedMs * 100) / 100.0}};
+}
+
+// One command from the options to its exit status.
+class CommandRun
+{
+public:
+    explicit CommandRun(const CliOptions &options)
+        : m_options(options)
+        , m_sink(!options.json)
+        , m_link(m_stop)
+        , m_ops(m_link, m_sink)
+    {
+        m_json.insert(QStringLiteral("program"), QStringLiteral("feederbench-cli"));
+        m_json.insert(QStringLiteral("version"), QStringLiteral(FEEDERBENCH_VERSION));
+        m_json.insert(QStringLiteral("command"), commandName(options.command));
+    }
+
+    int run();
+
+private:
+    int ports();
+    int read();
+    int switchModules();
+
+    bool loadDeviceList();
+    bool openLink();
+    // The tool could not do its work: the message, and status 2.
+    int fail(const QString &message);
+    // How the work ended: lost port or Ctrl+C, else by the unit's answers.
+    int finish(const RunTally &tally, int total);
+    int done(int status);
+
+    const CliOptions &m_options;
+    ConsoleSink m_sink;
+    Interruption m_stop;
+    SerialLink m_link;
+    DeviceOperations m_ops;
+    QJsonObject m_json;
+    QJsonArray m_results;
+    QElapsedTimer m_clock;
+};
+
+int CommandRun::run()
+{
+    // A file named on the line that is not there is a mistake, whatever the command.
+    if (m_options.configGiven && !QFileInfo(m_options.configFile).isFile())
+        return fail(QStringLiteral("找不到设备列表文件 %1").arg(m_options.configFile));
+    switch (m_options.command) {
+    case CliCommand::Ports:
+        return ports();
+    case CliCommand::Read:
+        return read();
+    case CliCommand::Switch:
+        return switchModules();
+    case CliCommand::None:
+        break;
+    }
+    return fail(QStringLiteral("没有给出命令"));
+}
+
+int CommandRun::fail(const QString &message)
+{
+    printErr(message);
+    m_json.insert(QStringLiteral("error"), message);
+    return done(kExitToolFailed);
+}
+
+int CommandRun::done(int status)
+{
+    if (m_options.json) {
+        static const char *const statusKeys[] = {"passed", "failed", "error"};
+        QString key = QLatin1String(statusKeys[status]);
+        if (status == kExitToolFailed && !m_json.contains(QStringLiteral("error")))
+            key = QStringLiteral("aborted");
+        m_json.insert(QStringLiteral("status"), key);
+        m_json.insert(QStringLiteral("exitCode"), status);
+        if (m_options.command != CliCommand::Ports) {
+            m_json.insert(QStringLiteral("results"), m_results);
+            m_json.insert(QStringLiteral("lines"), QJsonArray::fromStringList(m_sink.lines()));
+            QJsonArray exchanges;
+            for (const ExchangeRecord &e : m_link.exchanges()) {
+                QJsonObject x{{QStringLiteral("request"), hexText(e.request)},
+                              {QStringLiteral("reply"), hexText(e.reply)},
+                              {QStringLiteral("elapsedMs"), qRound(e.elapsedMs * 100) / 100.0}};
+                addVerdict(&x, e.verdict);
+                exchanges.append(x);
+            }
+            m_json.insert(QStringLiteral("exchanges"), exchanges);
+        }
+        printJson(m_json);
+    }
+    return status;
+}
+
+int CommandRun::ports()
+{
+    const auto ports = QSerialPortInfo::availablePorts();
+    QJsonArray list;
+    for (const QSerialPortInfo &info : ports) {
+        QJsonObject port{{QStringLiteral("name"), info.portName()},
+                         {QStringLiteral("location"), info.systemLocation()},
+                         {QStringLiteral("description"), info.description()},
+                         {QStringLiteral("manufacturer"), info.manufacturer()},
+                         {QStringLiteral("serialNumber"), info.serialNumber()}};
+        list.append(port);
+        if (!m_options.json) {
+            const QString about = portToolTip(info.description(), info.manufacturer());
+            printOut(about.isEmpty()
+                         ? info.portName()
+                         : info.portName() + QLatin1Char('\t')
+                               + QString(about).replace(QLatin1Char('\n'), QStringLiteral("，")));
+        }
+    }
+    if (ports.isEmpty() && !m_options.json)
+        printErr(QStringLiteral("本机没有找到串口"));
+    m_json.insert(QStringLiteral("ports"), list);
+    return done(kExitPassed);
+}
+
+// config.ini as the window reads it; what the window would show in its
+// traffic window about the file goes to standard error.
+bool CommandRun::loadDeviceList()
+{
+    if (!QFileInfo(m_options.configFile).isFile()) {
+        fail(QStringLiteral("找不到设备列表文件 %1").arg(m_options.configFile));
+        return false;
+    }
+    const QStringList notes = load_device_list();
+    for (const QString &note : notes)
+        printErr(note);
+    return true;
+}
+
+bool CommandRun::openLink()
+{
+    m_json.insert(QStringLiteral("port"), m_options.port);
+    m_link.setReplyTimeoutMs(m_options.timeoutMs);
+    if (m_options.verbose)
+        m_link.setTrafficLog(printErr);
+    QString error;
+    if (!m_link.open(m_options.port, m_options.line, &error)) {
+        fail(error);
+        return false;
+    }
+    return true;
+}
+
+int CommandRun::finish(const RunTally &tally, int total)
+{
+    m_json.insert(QStringLiteral("summary"),
+                  summaryObject(tally, total, m_clock.nsecsElapsed() / 1e6));
+    if (!m_link.lostText().isEmpty()) {
+        printErr(m_link.lostText());
+        m_json.insert(QStringLiteral("abortReason"), m_link.lostText());
+        return done(kExitToolFailed);
+    }
+    if (m_stop.requested() && tally.done() < total) {
+        m_json.insert(QStringLiteral("abortReason"), QStringLiteral("Ctrl+C"));
+        return done(kExitToolFailed);
+    }
+    return done(tally.done() == tally.answered ? kExitPassed : kExitUnitFailed);
+}
+
+// One item of a read: a group's separator (entry -1 with its header) or an entry.
+struct ReadItem
+{
+    int entry;
+    bool separator;
+};
+
+int CommandRun::read()
+{
+    if (!loadDeviceList())
+        return kExitToolFailed;
+    QVector<ReadItem> items;
+    int entries = 0;
+    if (m_options.registers.isEmpty()) {
+        // What ticking "所有" in the window reads: every group under its separator.
+        for (const DeviceGroup &group : deviceGroups()) {
+            items.append({group.header, true});
+            for (int entry : group.entries)
+                items.append({entry, false});
+            entries += group.entries.size();
+        }
+        if (entries == 0)
+            return fail(QStringLiteral("设备列表 %1 中没有可读的条目").arg(m_options.configFile));
+    } else {
+        // Every register is looked up before anything is sent.
+        for (quint16 reg : m_options.registers) {
+            const int entry = findEntryByRegister(reg);
+            if (entry < 0 || entry >= deviceCount)
+                return fail(QStringLiteral("寄存器0x%1未在配置中").arg(registerText(reg)));
+            if (deviceTable[entry].type >= kGroupHeaderType)
+                return fail(QStringLiteral("寄存器0x%1是分组“%2”的标题，不能读取")
+                                .arg(registerText(reg), deviceTable[entry].des));
+            items.append({entry, false});
+            ++entries;
+        }
+    }
+    if (!openLink())
+        return kExitToolFailed;
+
+    const int total = entries * m_options.modules.size();
+    RunTally tally;
+    m_clock.start();
+    for (int module : m_options.modules) {
+        if (!m_link.goesOn())
+            break;
+        m_sink.resultLine(readTestBanner(module));
+        for (const ReadItem &item : qAsConst(items)) {
+            if (!m_link.goesOn())
+                break;
+            if (item.separator) {
+                m_sink.resultLine(QStringLiteral("==========================="));
+                continue;
+            }
+            const DeviceEntry &e = deviceTable[item.entry];
+            const Reading r = m_ops.readEntry(item.entry, module);
+            tally.add(r.verdict);
+            if (r.verdict.outcome == ReplyVerdict::Abandoned)
+                break;
+            QJsonObject result{
+                {QStringLiteral("module"), module},
+                {QStringLiteral("register"), registerText(e.base)},
+                {QStringLiteral("address"), registerText(moduleRegister(module, e.base))},
+                {QStringLiteral("name"), e.des}};
+            addVerdict(&result, r.verdict);
+            if (r.verdict.ok()) {
+                result.insert(QStringLiteral("text"), r.text);
+                double value = 0;
+                quint16 word = 0;
+                if (decodeNumber(e, r.counted(), r.countedLength(), &value))
+                    result.insert(QStringLiteral("value"), value);
+                else if (e.type == kEntryTypeStatusBits
+                         && decodeFirstRegister(r.counted(), r.countedLength(), &word))
+                    result.insert(QStringLiteral("value"), int(word));
+                if (r.hasClockOffset)
+                    result.insert(QStringLiteral("clockOffsetS"), double(r.clockOffsetS));
+            }
+            m_results.append(result);
+        }
+    }
+    if (!m_link.lostText().isEmpty())
+        m_sink.resultLine(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
+    else if (m_stop.requested() && tally.done() < total)
+        m_sink.resultLine(stoppedLine(tally.done(), total), Tone::Bad);
+    m_sink.resultLine(summaryLine(tally, m_clock.elapsed()));
+    return finish(tally, total);
+}
+
+int CommandRun::switchModules()
+{
+    if (!openLink())
+        return kExitToolFailed;
+    const QVector<int> &modules = m_options.modules;
+    RunTally tally;
+    m_clock.start();
+    if (modules.size() == 1) {
+        tally.add(m_ops.switchModule(m_options.switchCommand, modules.first()));
+    } else {
+        m_ops.switchAll(m_options.switchCommand, modules, tally);
+    }
+    // Each exchange is one module's command.
+    for (const ExchangeRecord &e : m_link.exchanges()) {
+        if (e.verdict.outcome == ReplyVerdict::Abandoned)
+            continue;
+        const int module = e.request.size() > 2 ? quint8(e.request.at(2)) >> 4 : 0;
+        QJsonObject result{{QStringLiteral("module"), module},
+                           {QStringLiteral("command"), switchCommandKey(m_options.switchCommand)}};
+        addVerdict(&result, e.verdict);
+        m_results.append(result);
+    }
+    if (!m_link.lostText().isEmpty())
+        m_sink.resultLine(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
+    else if (m_stop.requested() && tally.done() < modules.size())
+        m_sink.resultLine(stoppedLine(tally.done(), modules.size()), Tone::Bad);
+    if (modules.size() > 1)
+        m_sink.resultLine(summaryLine(tally, m_clock.elapsed()));
+    return finish(tally, modules.size());
+}
+
+QString versionText()
+{
+    return QStringLiteral("feederbench-cli %1（构建于 %2）")
+        .arg(QStringLiteral(FEEDERBENCH_VERSION), buildTimeStamp(__DATE__, __TIME__));
+}
+
+} // namespace
+
+int runCommandLine(const QStringList &arguments)
+{
+    CliOptions options;
+    QString error;
+    if (!parseArguments(arguments, &options, &error)) {
+        printErr(
+            QStringLiteral("feederbench-cli：%1\n用 feederbench-cli --help 查看用法。").arg(error));
+        if (options.json) {
+            printJson({{QStringLiteral("program"), QStringLiteral("feederbench-cli")},
+                       {QStringLiteral("version"), QStringLiteral(FEEDERBENCH_VERSION)},
+                       {QStringLiteral("command"), commandName(options.command)},
+                       {QStringLiteral("status"), QStringLiteral("error")},
+                       {QStringLiteral("exitCode"), int(kExitToolFailed)},
+                       {QStringLiteral("error"), error}});
+        }
+        return kExitToolFailed;
+    }
+    if (options.help) {
+        printOut(helpText());
+        return kExitPassed;
+    }
+    if (options.version) {
+        printOut(versionText());
+        return kExitPassed;
+    }
+    // The device list and the record's settings come from the file the
+    // engineer named, as the window reads them from its folder.
+    set_config_file(options.configFile);
+    CommandRun run(options);
+    return run.run();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+// The command line of feederbench-cli: what the engineer (or the line's
+// station script) asked for, read from the arguments and checked before
+// anything is opened or sent.
+
+#include "device/operations.h"
+#include "serial/port.h"
+#include "serial/replytiming.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+enum class CliCommand { None, Ports, Read, Switch };
+
+struct CliOptions
+{
+    CliCommand command = CliCommand::None;
+    bool help = false;
+    bool version = false;
+    bool json = false;    // one JSON document on standard output, nothing else there
+    bool verbose = false; // every request and reply on standard error
+
+    QString port;
+    LineSettings line;
+    int timeoutMs = kReplyTimeoutMs;
+    QString configFile = QStringLiteral("config.ini"); // in the working directory, as the window
+    bool configGiven = false;
+
+    QVector<int> modules;       // the modules to work on, in order
+    bool modulesGiven = false;  // --module was on the line
+    QVector<quint16> registers; // read: base registers named; empty = the whole list
+    SwitchCommand switchCommand = SwitchCommand::Close;
+};
+
+// Reads arguments (without the program's own name). False with the reason in
+// *error when they are not a command line of this program; options->json is
+// set as soon as --json is seen, so that even a refusal can be a JSON document.
+bool parseArguments(const QStringList &arguments, CliOptions *options, QString *error);
+
+// The name a command has on the command line and in JSON ("read").
+QString commandName(CliCommand command);
+// "close", "remote-on"…: a switching command's name on the command line and in JSON.
+QString switchCommandKey(SwitchCommand command);
+
+// What --help prints.
+QString helpText();
