@@ -1,0 +1,373 @@
+// feederbench-cli, the program itself, run as a station script runs it:
+// against the simulated unit on a pseudo-terminal in this process, its
+// output, its exit status and what the unit received.
+
+#include "support/childprocess.h"
+#include "support/testdata.h"
+#include "support/unitonline.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSerialPortInfo>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+constexpr int kCliTimeoutMs = 20000;
+
+QString cliProgram()
+{
+    return QStringLiteral(FEEDERBENCH_CLI);
+}
+
+// The sample files in a scratch working directory, the unit online.
+struct Station
+{
+    ScratchDir dir;
+    UnitOnLine unit;
+    QStringList requests;
+
+    Station()
+    {
+        QFile::copy(sourceDir() + QStringLiteral("/examples/config.ini"),
+                    dir.path() + QStringLiteral("/config.ini"));
+        QObject::connect(&unit.line, &SimLine::requestSeen, [this](const QByteArray &request) {
+            requests << QString::fromLatin1(request.toHex(' ').toUpper());
+        });
+    }
+    bool ready() const { return dir.isValid() && unit.line.isOpen(); }
+
+    // "@port" in arguments stands for the unit's pseudo-terminal.
+    QStringList withPort(QStringList arguments) const
+    {
+        arguments.replaceInStrings(QStringLiteral("@port"), unit.line.portPath());
+        return arguments;
+    }
+    Finished run(const QStringList &arguments)
+    {
+        return runProgram(cliProgram(), withPort(arguments), kCliTimeoutMs);
+    }
+};
+
+// "results/2/outcome" in a JSON document.
+QJsonValue at(const QJsonValue &root, const QString &path)
+{
+    QJsonValue v = root;
+    for (const QString &key : path.split(QLatin1Char('/'))) {
+        bool isIndex = false;
+        const int index = key.toInt(&isIndex);
+        v = isIndex ? v.toArray().at(index) : v.toObject().value(key);
+    }
+    return v;
+}
+
+const QStringList kSampleListOnModule1 = framesWithCrc({
+    "55 03 17 04 00 01", "55 03 17 0F 00 01",                      // status
+    "55 03 18 05 00 01", "55 03 18 06 00 01", "55 03 18 0E 00 01", // thresholds
+    "55 03 18 08 00 01", "55 03 18 09 00 01", "55 03 18 0A 00 01", // time windows
+    "55 03 18 0B 00 01", "55 03 18 0C 00 01", "55 03 18 0D 00 01",
+    "55 03 18 0F 00 04", // clock
+});
+
+} // namespace
+
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void commands_data();
+    void commands();
+    void jsonIsOneDocument_data();
+    void jsonIsOneDocument();
+    void verboseShowsTheTraffic();
+    void ctrlCEndsAfterTheExchangeInProgress();
+    void portsAreTheSystems();
+};
+
+void tst_Cli::initTestCase()
+{
+    QVERIFY2(QFileInfo(cliProgram()).isExecutable(), qPrintable(cliProgram()));
+}
+
+void tst_Cli::commands_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<UnitFault>("fault");
+    QTest::addColumn<int>("faultModule");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out"); // each is in standard output
+    QTest::addColumn<QString>("err");     // in standard error; empty: nothing there
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<int>("module1StateAfter"); // -1: not looked at
+
+    const QStringList none;
+    QTest::newRow("read 0704 of module 1: closed, exit 0")
+        << QStringList{"read", "--port", "@port", "--module", "1", "0704"} << NoUnitFault << 0 << 0
+        << QStringList{"---------模块1 读测试-------------", "开关状态:0\n\t合闸",
+                       "合计1项：成功1，无应答0，异常应答0，校验错误0"}
+        << QString() << framesWithCrc({"55 03 17 04 00 01"}) << 0;
+    QTest::newRow("read of the whole sample list, group by group, as the window reads 所有")
+        << QStringList{"read", "--port", "@port", "--module", "1"} << NoUnitFault << 0 << 0
+        << QStringList{"===========================\n开关状态:0", "保护状态:0000000000000000",
+                       "合计12项：成功12"}
+        << QString() << kSampleListOnModule1 << 0;
+    QTest::newRow("read on modules 0 and 10, each under its banner")
+        << QStringList{"--module=0,10", "read", "070F", "--port", "@port"} << NoUnitFault << 0 << 0
+        << QStringList{"---------模块0 读测试-------------\n保护状态:",
+                       "---------模块10 读测试-------------\n保护状态:", "合计2项：成功2"}
+        << QString() << framesWithCrc({"55 03 07 0F 00 01", "55 03 A7 0F 00 01"}) << 0;
+    QTest::newRow("a silent module fails the unit: exit 1")
+        << QStringList{"read", "--port", "@port", "--module", "2", "0704", "080E"} << Silent << 2
+        << 1 << QStringList{"开关状态:没有应答!!", "过流阈值:没有应答!!", "无应答2"} << QString()
+        << framesWithCrc({"55 03 27 04 00 01", "55 03 28 0E 00 01"}) << 0;
+    QTest::newRow("an exception reply fails the unit")
+        << QStringList{"read", "--port", "@port", "--module", "1", "0805"} << Exception02 << 1 << 1
+        << QStringList{"低压脱离值:异常应答 02 非法数据地址", "异常应答1"} << QString()
+        << framesWithCrc({"55 03 18 05 00 01"}) << 0;
+    QTest::newRow("a corrupted CRC fails the unit")
+        << QStringList{"read", "--port", "@port", "0704"} << CorruptCrc << 0 << 1
+        << QStringList{"---------模块0 读测试-------------", "开关状态:应答校验错误"} << QString()
+        << framesWithCrc({"55 03 07 04 00 01"}) << 0;
+    QTest::newRow("a register the list lacks: exit 2, nothing sent")
+        << QStringList{"read", "--port", "@port", "0704", "0999"} << NoUnitFault << 0 << 2 << none
+        << "寄存器0x0999未在配置中" << none << 0;
+    QTest::newRow("a group header is not read")
+        << QStringList{"read", "--port", "@port", "0"} << NoUnitFault << 0 << 2 << none
+        << "寄存器0x0000是分组“状态信息”的标题" << none << 0;
+    QTest::newRow("open module 1: the breaker opens, exit 0")
+        << QStringList{"switch", "open", "--port", "@port", "--module", "1"} << NoUnitFault << 0
+        << 0 << QStringList{"模块[1]分闸成功"} << QString() << framesWithCrc({"55 06 18 03 00 01"})
+        << 1;
+    QTest::newRow("close all modules in turn, by the button's own word")
+        << QStringList{"switch", "合闸", "--port", "@port", "--module", "all"} << NoUnitFault << 0
+        << 0
+        << QStringList{"---------合闸0-------------\n模块[0]合闸成功",
+                       "---------合闸10-------------\n模块[10]合闸成功", "合计7项：成功7"}
+        << QString()
+        << framesWithCrc({"55 06 08 02 00 00", "55 06 18 02 00 00", "55 06 28 02 00 00",
+                          "55 06 38 02 00 00", "55 06 48 02 00 00", "55 06 58 02 00 00",
+                          "55 06 A8 02 00 00"})
+        << 0;
+    QTest::newRow("a silent module in an all-modules run: the rest go on, exit 1")
+        << QStringList{"switch", "remote-on", "--port", "@port", "--module", "all"} << Silent << 3
+        << 1 << QStringList{"模块[3]enable远程分合闸:没有应答!!", "模块[10]: enable远程分合闸成功"}
+        << QString()
+        << framesWithCrc({"55 06 08 01 00 01", "55 06 18 01 00 01", "55 06 28 01 00 01",
+                          "55 06 38 01 00 01", "55 06 48 01 00 01", "55 06 58 01 00 01",
+                          "55 06 A8 01 00 01"})
+        << 0;
+    QTest::newRow("switch without --module switches nothing")
+        << QStringList{"switch", "open", "--port", "@port"} << NoUnitFault << 0 << 2 << none
+        << "switch 命令需要 --module" << none << 0;
+    QTest::newRow("an unknown switching command")
+        << QStringList{"switch", "explode", "--port", "@port", "--module", "1"} << NoUnitFault << 0
+        << 2 << none << "未知的开关命令“explode”" << none << 0;
+    QTest::newRow("module 7 is no module of the unit")
+        << QStringList{"switch", "open", "--port", "@port", "--module", "1,7"} << NoUnitFault << 0
+        << 2 << none << "--module：“7”不是模块号" << none << 0;
+    QTest::newRow("an unknown option")
+        << QStringList{"read", "--port", "@port", "--bogus"} << NoUnitFault << 0 << 2 << none
+        << "未知选项 --bogus" << none << 0;
+    QTest::newRow("an option of another command")
+        << QStringList{"ports", "--module", "1"} << NoUnitFault << 0 << 2 << none
+        << "选项 --module 不能用于 ports 命令" << none << 0;
+    QTest::newRow("no command") << QStringList{"--port", "@port"} << NoUnitFault << 0 << 2 << none
+                                << "没有给出命令" << none << 0;
+    QTest::newRow("a pseudo-terminal carries no parity: refused, nothing sent")
+        << QStringList{"read", "--port", "@port", "--parity", "even"} << NoUnitFault << 0 << 2
+        << none << "不支持校验位“偶校验”" << none << 0;
+    QTest::newRow("no such port") << QStringList{"read", "--port", "/dev/feederbench-no-such-port"}
+                                  << NoUnitFault << 0 << 2 << none << "打开串口失败！\n没有串口"
+                                  << none << 0;
+    QTest::newRow("a config file that is not there")
+        << QStringList{"switch",   "open", "--port",   "@port",
+                       "--module", "1",    "--config", "elsewhere.ini"}
+        << NoUnitFault << 0 << 2 << none << "找不到设备列表文件 elsewhere.ini" << none << 0;
+    QTest::newRow("help: on standard output, exit 0")
+        << QStringList{"read", "--help"} << NoUnitFault << 0 << 0
+        << QStringList{"用法：feederbench-cli", "退出状态："} << QString() << none << 0;
+}
+
+void tst_Cli::commands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(UnitFault, fault);
+    QFETCH(int, faultModule);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    QFETCH(QString, err);
+    QFETCH(QStringList, requests);
+    QFETCH(int, module1StateAfter);
+
+    Station station;
+    QVERIFY(station.ready());
+    station.unit.unit.module(1).switchState = 0;
+    breakUnit(station.unit.unit, faultModule, fault);
+
+    const Finished cli = station.run(arguments);
+    QVERIFY2(cli.ok, "feederbench-cli did not finish");
+    QVERIFY2(cli.exitCode == exitCode, qPrintable(cli.out + cli.err));
+    for (const QString &text : out)
+        QVERIFY2(cli.out.contains(text), qPrintable(text + QStringLiteral(" not in:\n") + cli.out));
+    if (err.isEmpty())
+        QCOMPARE(cli.err, QString());
+    else
+        QVERIFY2(cli.err.contains(err), qPrintable(cli.err));
+    QCOMPARE(station.requests, requests);
+    if (module1StateAfter >= 0)
+        QCOMPARE(int(station.unit.unit.module(1).switchState), module1StateAfter);
+}
+
+void tst_Cli::jsonIsOneDocument_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<UnitFault>("fault");
+    QTest::addColumn<int>("faultModule");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QVariantMap>("expected"); // path in the document -> value
+
+    QTest::newRow("read of the sample list")
+        << QStringList{"read", "--port", "@port", "--module", "1", "--json"} << NoUnitFault << 0
+        << 0
+        << QVariantMap{{"command", "read"},
+                       {"status", "passed"},
+                       {"exitCode", 0},
+                       {"results/0/module", 1},
+                       {"results/0/register", "0704"},
+                       {"results/0/address", "1704"},
+                       {"results/0/name", "开关状态"},
+                       {"results/0/outcome", "answer"},
+                       {"results/0/text", "0\n\t合闸"},
+                       {"results/0/value", 0},
+                       {"results/11/name", "设备时间"},
+                       {"summary/total", 12},
+                       {"summary/answered", 12},
+                       {"exchanges/0/request", "55 03 17 04 00 01 CD AB"},
+                       {"exchanges/0/outcome", "answer"},
+                       {"lines/0", "---------模块1 读测试-------------"}};
+    QTest::newRow("an all-modules run with a silent module")
+        << QStringList{"--json", "switch", "close", "--port", "@port", "--module", "all"} << Silent
+        << 2 << 1
+        << QVariantMap{{"command", "switch"},
+                       {"status", "failed"},
+                       {"exitCode", 1},
+                       {"results/1/module", 1},
+                       {"results/1/outcome", "answer"},
+                       {"results/2/module", 2},
+                       {"results/2/command", "close"},
+                       {"results/2/outcome", "no_reply"},
+                       {"results/2/reason", "没有应答!!"},
+                       {"summary/noReply", 1},
+                       {"summary/answered", 6}};
+    QTest::newRow("an exception reply with its code")
+        << QStringList{"read", "--port", "@port", "--module", "4", "--json", "070F"} << Exception06
+        << 4 << 1
+        << QVariantMap{{"results/0/outcome", "exception"}, {"results/0/exceptionCode", 6}};
+    QTest::newRow("a refused command line")
+        << QStringList{"read", "--json", "--port", "@port", "--timeout", "0"} << NoUnitFault << 0
+        << 2
+        << QVariantMap{{"status", "error"},
+                       {"exitCode", 2},
+                       {"error", "--timeout：“0”不是 1～60000 之间的毫秒数"}};
+    QTest::newRow("a port that does not open")
+        << QStringList{"switch",
+                       "open",
+                       "--module",
+                       "1",
+                       "--json",
+                       "--port",
+                       "/dev/feederbench-no-such-port"}
+        << NoUnitFault << 0 << 2 << QVariantMap{{"status", "error"}, {"exitCode", 2}};
+}
+
+void tst_Cli::jsonIsOneDocument()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(UnitFault, fault);
+    QFETCH(int, faultModule);
+    QFETCH(int, exitCode);
+    QFETCH(QVariantMap, expected);
+
+    Station station;
+    QVERIFY(station.ready());
+    breakUnit(station.unit.unit, faultModule, fault);
+    const Finished cli = station.run(arguments);
+    QVERIFY(cli.ok);
+    QCOMPARE(cli.exitCode, exitCode);
+
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(cli.out.toUtf8(), &error);
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + cli.out));
+    QVERIFY(document.isObject());
+    QCOMPARE(document.object().value("program").toString(), QStringLiteral("feederbench-cli"));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QJsonValue value = at(document.object(), it.key());
+        QVERIFY2(value.toVariant() == it.value(),
+                 qPrintable(it.key() + QStringLiteral(" is ") + value.toVariant().toString()));
+    }
+}
+
+void tst_Cli::verboseShowsTheTraffic()
+{
+    Station station;
+    QVERIFY(station.ready());
+    const Finished cli
+        = station.run({"read", "--port", "@port", "--module", "1", "--verbose", "0704"});
+    QVERIFY(cli.ok);
+    QCOMPARE(cli.exitCode, 0);
+    // The traffic window's lines, on standard error; the results stay on standard output.
+    const QString stamp
+        = QStringLiteral("\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]");
+    const QRegularExpression traffic(QStringLiteral("^%1\\[发送\\]: 55 03 17 04 00 01 CD AB \n"
+                                                    "%1\\[接收\\]: 55 03 02 00 00 [0-9a-f]{2} "
+                                                    "[0-9a-f]{2} \n$")
+                                         .arg(stamp));
+    QVERIFY2(traffic.match(cli.err).hasMatch(), qPrintable(cli.err));
+    QVERIFY(cli.out.contains(QStringLiteral("开关状态:0")));
+    QVERIFY(!cli.out.contains(QStringLiteral("[发送]")));
+}
+
+// The first request's reply is on its way when Ctrl+C comes: it is still
+// read and shown, and nothing more is sent.
+void tst_Cli::ctrlCEndsAfterTheExchangeInProgress()
+{
+    Station station;
+    QVERIFY(station.ready());
+    station.unit.line.setBaudRate(9600);
+    station.unit.line.setTurnaroundMs(300);
+    QProcess cli;
+    QObject::connect(&station.unit.line, &SimLine::requestSeen, &cli,
+                     [&cli] { ::kill(pid_t(cli.processId()), SIGINT); });
+    cli.start(cliProgram(), station.withPort({"read", "--port", "@port", "--module", "1"}));
+    const Finished ended = finishedOf(cli, waitForExit(cli, kCliTimeoutMs));
+    QVERIFY(ended.ok);
+    QCOMPARE(ended.exitCode, 2);
+    QCOMPARE(station.requests, kSampleListOnModule1.mid(0, 1));
+    QVERIFY2(
+        ended.out.contains(QStringLiteral("开关状态:0\n\t合闸\n已停止：完成 1/12\n合计1项：成功1")),
+        qPrintable(ended.out));
+}
+
+void tst_Cli::portsAreTheSystems()
+{
+    const Finished cli = runProgram(cliProgram(), {"ports", "--json"});
+    QVERIFY(cli.ok);
+    QCOMPARE(cli.exitCode, 0);
+    const QJsonArray listed = QJsonDocument::fromJson(cli.out.toUtf8()).object()["ports"].toArray();
+    QStringList names;
+    for (const QJsonValue &port : listed)
+        names << port["name"].toString();
+    QStringList system;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        system << info.portName();
+    QCOMPARE(names, system);
+}
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"
