@@ -101,6 +101,9 @@ Exchange SerialLink::exchange(const QByteArray &request, const ReplyKind &kind)
         m_trafficLog(sendLogLine(QDateTime::currentDateTime(),
                                  hexRequestText(bytesOf(request), request.size())));
     m_port.write(request);
+    // Out now rather than at the event loop's next turn: the wait for the
+    // reply starts with the request on the wire.
+    m_port.flush();
 
     // The wait sleeps: a timer wakes it when the next decision is due (the
     // time-out, or the quiet gap after the latest bytes), reception and a
