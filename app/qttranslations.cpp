@@ -16,6 +16,7 @@ static void initTranslationResource()
 QTranslator *installQtTranslations(QCoreApplication *app, const QLocale &locale)
 {
 #ifdef Q_OS_WIN
+    Q_UNUSED(locale)
     const bool chinese = true;
 #else
     const bool chinese = locale.language() == QLocale::Chinese;
