@@ -87,6 +87,7 @@ private slots:
     void jsonIsOneDocument();
     void verboseShowsTheTraffic();
     void ctrlCEndsAfterTheExchangeInProgress();
+    void aLostLineEndsTheRun();
     void portsAreTheSystems();
 };
 
@@ -352,6 +353,40 @@ void tst_Cli::ctrlCEndsAfterTheExchangeInProgress()
     QVERIFY2(
         ended.out.contains(QStringLiteral("开关状态:0\n\t合闸\n已停止：完成 1/12\n合计1项：成功1")),
         qPrintable(ended.out));
+}
+
+// The unit (the pdu-sim program, whose exit closes the line for good) hangs
+// up after its second reply: the read ends there, says why, and the tool, not
+// the unit, is what failed.
+void tst_Cli::aLostLineEndsTheRun()
+{
+    Station station;
+    QVERIFY(station.ready());
+    QProcess sim;
+    sim.start(QDir(QCoreApplication::applicationDirPath()).filePath("../tools/pdu-sim"),
+              {"--hang-up-after", "2"});
+    const QString port = firstLine(sim, 5000);
+    QVERIFY2(port.startsWith("/dev/"), qPrintable(port));
+    const Finished cli
+        = runProgram(cliProgram(), {"read", "--port", port, "--module", "1", "--json"});
+    QVERIFY(waitForExit(sim, 5000));
+    QVERIFY(cli.ok);
+    QCOMPARE(cli.exitCode, 2);
+    const QJsonObject document = QJsonDocument::fromJson(cli.out.toUtf8()).object();
+    QCOMPARE(document["status"].toString(), QStringLiteral("aborted"));
+    // The port's own words: a pseudo-terminal reports the hang-up as a read error.
+    QVERIFY2(document["abortReason"].toString().startsWith(QStringLiteral("串口 ")),
+             qPrintable(cli.out));
+    QVERIFY2(cli.err.contains(document["abortReason"].toString()), qPrintable(cli.err));
+    QCOMPARE(document["summary"]["answered"].toInt(), 2);
+    // The third request may have gone out before the hang-up was seen: it is
+    // listed as abandoned, never as an answer or a failure of the unit.
+    const QJsonArray exchanges = document["exchanges"].toArray();
+    QVERIFY(exchanges.size() == 2 || exchanges.size() == 3);
+    if (exchanges.size() == 3)
+        QCOMPARE(exchanges.at(2)["outcome"].toString(), QStringLiteral("abandoned"));
+    QCOMPARE(document["lines"].toArray().at(document["lines"].toArray().size() - 2).toString(),
+             QStringLiteral("串口已断开，操作中止"));
 }
 
 void tst_Cli::portsAreTheSystems()
