@@ -108,8 +108,9 @@ else
 fi
 
 echo "== end to end: the command line on COM5"
-# The sample list in a folder of its own, read from module 1 (open by remote
-# command, short-circuit and over-current flags set), once as lines, once as JSON.
+# The sample list in a folder of its own, read from module 1 (closed by the
+# window's test just now, short-circuit and over-current flags set), as lines
+# and as JSON.
 mkdir "$tmp/station"
 cp "$root/examples/config.ini" "$tmp/station/"
 logged_before="$(wc -l <"$tmp/received.txt")"
@@ -121,7 +122,7 @@ cli_status=0
 cli read --port COM5 --module 1 >"$tmp/cli.out" 2>"$tmp/cli.err" || cli_status=$?
 cli read --port COM5 --module 1 --json >"$tmp/cli.json" 2>>"$tmp/cli.err" || cli_status=$?
 tr -d '\r' <"$tmp/cli.out"
-for expected in '开关状态:1' '	远程分闸' '保护状态:0000000000000011' '	短路保护' '	过流保护' \
+for expected in '开关状态:0' '	合闸' '保护状态:0000000000000011' '	短路保护' '	过流保护' \
     '合计12项：成功12，无应答0，异常应答0，校验错误0'; do
     grep -qF -- "$expected" "$tmp/cli.out" || { echo "FAIL: the command line did not print: $expected" >&2; status=1; }
 done
@@ -134,7 +135,7 @@ doc = json.load(open(sys.argv[1], encoding="utf-8"))
 received = open(sys.argv[2]).read().split("\n")[:-1]
 sent = [e["request"] for e in doc["exchanges"]]
 assert doc["status"] == "passed" and doc["exitCode"] == 0, doc.get("status")
-assert len(doc["results"]) == 12 and doc["results"][0]["text"] == "1\n\t远程分闸", doc["results"][0]
+assert len(doc["results"]) == 12 and doc["results"][0]["text"] == "0\n\t合闸", doc["results"][0]
 assert sent == received, (sent, received)
 print("   the JSON document: passed, 12 results; the unit received exactly its %d requests" % len(sent))
 PY
@@ -153,18 +154,10 @@ if [ "$window_status" -ne 0 ]; then
 fi
 [ "$status" -eq 0 ] || { echo "== pdu-sim log"; cat "$tmp/pdu-sim.log"; exit "$status"; } >&2
 
-echo "== the zip's feederbench.exe on a virtual display, with only its own DLLs"
+echo "== the zip's programs with only their own DLLs"
 version="$(sed -n 's/^project(FeederBench VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
 name="feederbench-$version-win64"
 unzip -q "$build/$name.zip" -d "$tmp/zip"
-shot="$build/wine-window.png"
-rm -f "$shot"
-# The prefix's session was started without a display: end it so the program
-# starts a new one on the virtual display.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
-# The window is looked for by its title every half second (60 s at most); the
-# program ending first means it could not start (a DLL missing, say).
 # The console program with only its own DLLs: it starts and answers.
 (cd "$tmp/zip/$name" && WINEPATH="" "${chinese[@]}" wine feederbench-cli.exe --version) >"$tmp/cli-version.txt" 2>&1 ||
     { echo "FAIL: the zip's feederbench-cli.exe --version" >&2; cat "$tmp/cli-version.txt" >&2; exit 1; }
@@ -173,7 +166,15 @@ grep -q "^feederbench-cli $version" "$tmp/cli-version.txt" ||
 (cd "$tmp/zip/$name" && WINEPATH="" "${chinese[@]}" wine feederbench-cli.exe --help) 2>&1 | grep -q '退出状态' ||
     { echo "FAIL: the zip's feederbench-cli.exe --help" >&2; exit 1; }
 echo "   the zip's feederbench-cli.exe: $(tr -d '\r' <"$tmp/cli-version.txt")"
-
+# feederbench.exe on a virtual display.
+shot="$build/wine-window.png"
+rm -f "$shot"
+# The prefix's session was started without a display: end it so the program
+# starts a new one on the virtual display.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+# The window is looked for by its title every half second (60 s at most); the
+# program ending first means it could not start (a DLL missing, say).
 WINEPATH="" xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
     cd "$1" || exit 1
     env LC_ALL=zh_CN.UTF-8 wine feederbench.exe &
