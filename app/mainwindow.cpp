@@ -78,6 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     cycleTimer = new QTimer(this);
     connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::ReadSerialData);
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::onPortError);
+    recordPortEvents();
 
 #ifdef Q_OS_WIN
     SetConsoleOutputCP(65001); // the codec's diagnostic lines are UTF-8

@@ -150,10 +150,11 @@ private slots:
     // ---- device/record.cpp: the provisioning record
     void on_actionExportRecord_triggered(); // 51
     void on_actionRecordWindow_triggered(); // 52
+    void on_actionNewRecord_triggered();    // 53
 
     // ---- app/help.cpp: the 帮助 menu
-    void on_actionGuide_triggered(); // 53
-    void on_actionAbout_triggered(); // 54
+    void on_actionGuide_triggered(); // 54
+    void on_actionAbout_triggered(); // 55
 
 protected:
     // ---- app/mainwindow.cpp: a running operation ends with the window
@@ -170,6 +171,7 @@ private:
     bool loadMacTable();
     void lookUpSerialNumber();
     void watchSerialNumberField();
+    void adoptLookedUpAddress(const QString &sn, int index);
 
     // ---- config/testtree.cpp: device list and tree
     void build_test_tree();
@@ -193,6 +195,9 @@ private:
 
     // ---- serial/messagelog.cpp: the two message windows and the session record
     void openSessionRecord();
+    void recordPortEvents(); // closed and lost, into the session record
+    void recordPortOpened(); // called by serial/port.cpp once a port is open
+    void recordPortEvent(const QString &text);
     void appendResult(const QString &line, Tone tone = Tone::Plain);
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
     void appendSendLog(const QDateTime &when, const QString &display);
@@ -275,22 +280,9 @@ private:
     void writeClock();
 
     // ---- device/provisioning.cpp
-    // The three service commands (0x98, 0x97, 0x99), each under one operation.
+    // The three service commands (0x98, 0x97, 0x99), each under one operation,
+    // run by MacProvisioning (device/macprovisioning.h) over this window.
     void runServiceCommand(quint8 command);
-    void readMac();
-    void restoreFactoryDefaults();
-    void writeMac();
-    // lines: where the lines go instead of the result window (held until the
-    // record of the operation is committed).
-    ReplyVerdict serial_query(const unsigned char *data, int data_len, unsigned char *reply,
-                              int *reply_len, QStringList *lines = nullptr);
-    ServiceReply showServiceReply(const unsigned char *reply, int n, QStringList *lines);
-    ReplyVerdict queryService(qint64 recordId, quint8 command, const unsigned char *info,
-                              int infoLength, QStringList &lines, ServiceReply *answer);
-    Journal::Start startRecord(const char *operation, const QString &mac);
-    void finishRecord(qint64 id, const char *result, const QString &detail, const QString &mac,
-                      QStringList &lines);
-    bool finishAbandoned(qint64 id, const ReplyVerdict &verdict, QStringList &lines);
     QString recordSerialNumber() const;
 
     // ---- device/record.cpp
@@ -334,9 +326,10 @@ private:
     LineStore m_resultLog;                // and of textBrowser_val
     LogQueue m_trafficQueue;              // lines on their way to textBrowser
     LogQueue m_resultQueue;               // and to textBrowser_val
-    QString m_macBlockEnd;                // the last address of a used-up block, once written
     QString m_matchedSn;                  // what the last lookup found ("" after a miss)
+    QString m_lookedUpMac;                // the address the last lookup put into lineEdit_wrmac
     bool m_snLookedUp = false;            // lineEdit_sn's text has been looked up as it stands
+    bool m_portLossRecorded = false;      // the port's going is in the session record once
     std::unique_ptr<Journal> m_journal;   // opened at the first service command
     DeviceOperations m_ops{*this, *this}; // the device operations, over this window
     // The "记录" window, made when first asked for.

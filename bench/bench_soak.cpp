@@ -38,7 +38,7 @@ qint64 sendLinesIn(const QString &fileName)
     QFile f(fileName);
     if (!f.open(QIODevice::ReadOnly))
         return -1;
-    const QByteArray mark = QByteArray("报文\t[");
+    const QByteArray mark = QByteArray("报文\t"); // then the time, a tab and the line
     const QByteArray send = QByteArray("][发送]: ");
     qint64 n = 0;
     while (!f.atEnd()) {

@@ -18,7 +18,11 @@ struct MacTable
 // lines with fewer than two fields, a serial number above 64 characters or an
 // address above 64 (trailing blanks not counted, and not kept) are not loaded, and a line
 // naming each by its line number goes into lines. A CR before a line's LF
-// (CR CR LF from a file converted twice) is part of the line end.
+// (CR CR LF from a file converted twice) is part of the line end. After the
+// rows, one line for each serial number listed again with another address
+// and each address listed again for another serial number, naming both
+// lines (the first row wins). A file in UTF-16 without a byte-order mark is
+// read as such, and said so first.
 MacTable readMacTable(QIODevice &device);
 
 // Whether two address texts are the same address as written: letter case and

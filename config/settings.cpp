@@ -72,6 +72,14 @@ int read_config_int(const QString &group, const QString &key)
     return isNumber ? number : 0;
 }
 
+QStringList read_config_keys(const QString &group)
+{
+    QSettings settings(configFileName(), QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    settings.beginGroup(group);
+    return settings.childKeys();
+}
+
 void write_config_value(const QString &group, const QString &key, const QString &text)
 {
     QSettings settings(configFileName(), QSettings::IniFormat);

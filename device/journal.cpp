@@ -3,18 +3,28 @@
 #include "device/journal.h"
 
 #include "config/settings.h"
+#include "device/journalsession.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSqlDatabase>
+#include <QHash>
+#include <QMutex>
+#include <QSemaphore>
+#include <QSettings>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QThread>
 #include <QVariant>
+#include <QWaitCondition>
 
 #include <atomic>
+#include <deque>
+#include <functional>
+#include <limits>
 
 const char kOpWriteMac[] = "write_mac";
 const char kOpReadMac[] = "read_mac";
@@ -32,40 +42,291 @@ const char kResultAborted[] = "aborted";
 
 namespace {
 
-constexpr int kSqliteBusyTimeoutMs = 5000; // another bench process holds the file for a moment
+constexpr int kPageRows = 5000;         // rows() reads the record in pages of this many
+constexpr int kMaxTimeLimitS = 60;      // a limit beyond this is no limit for an engineer
+constexpr int kShortIdLength = 8;       // enough to tell two records apart in a message
+const char kJournalGroup[] = "journal"; // config.ini
+const char kRecordsGroup[] = "records"; // this bench's settings
 
-const char kJournalGroup[] = "journal";
+const char *const kJournalKeys[]
+    = {"driver", "path", "host", "port", "database", "user", "bench", "timeout"};
 
 QString configText(const char *key)
 {
     return read_config_string(QLatin1String(kJournalGroup), QLatin1String(key)).trimmed();
 }
 
-QString quoteCsv(const QString &field)
+// A spreadsheet program takes a cell that begins with one of these for a
+// formula, and a formula in a record can reach out of the sheet.
+bool looksLikeFormula(const QString &field)
 {
-    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"'))
-        && !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
-        return field;
-    QString quoted = field;
-    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    if (field.isEmpty())
+        return false;
+    const QChar c = field.at(0);
+    return c == QLatin1Char('=') || c == QLatin1Char('+') || c == QLatin1Char('-')
+           || c == QLatin1Char('@') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
 }
 
-// A null string binds as SQL NULL; the record keeps "" for "none".
-QVariant text(const QString &s)
+QString quoteCsv(const QString &field)
 {
-    return s.isNull() ? QVariant(QLatin1String("")) : QVariant(s);
+    // A leading apostrophe is the spreadsheets' own mark for "this is text".
+    QString value = looksLikeFormula(field) ? QLatin1Char('\'') + field : field;
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
+        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r'))
+        && value.size() == field.size())
+        return value;
+    value.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + value + QLatin1Char('"');
+}
+
+QString storeKey(const JournalOptions &o)
+{
+    if (o.driver == JournalOptions::Sqlite)
+        return QStringLiteral("sqlite:") + QDir::cleanPath(QFileInfo(o.path).absoluteFilePath());
+    return QStringLiteral("postgresql:%1:%2/%3").arg(o.host).arg(o.port).arg(o.database);
 }
 
 } // namespace
 
-QString macText(const unsigned char bytes[6])
+// ---- the thread that holds the record's connection
+
+struct Journal::Worker : QThread
 {
-    QStringList groups;
-    for (int i = 0; i < 6; ++i)
-        groups << QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
-    return groups.join(QLatin1Char(':'));
+    struct Task
+    {
+        std::function<void(JournalSession &)> run;
+        std::function<void(JournalSession &)> ifAbandoned;
+        QSemaphore done;
+        QMutex state;
+        bool finished = false;
+        bool abandoned = false;
+    };
+
+    Worker(const JournalOptions &options, const QString &connection)
+        : session(options, connection)
+    {}
+
+    void post(const std::shared_ptr<Task> &task)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_tasks.push_back(task);
+        m_wake.wakeOne();
+    }
+    // Ends the thread once the task in hand is done; its connection goes with it.
+    void retire()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_retired = true;
+        m_wake.wakeOne();
+    }
+
+    void run() override
+    {
+        for (;;) {
+            std::shared_ptr<Task> task;
+            {
+                QMutexLocker lock(&m_mutex);
+                while (m_tasks.empty() && !m_retired)
+                    m_wake.wait(&m_mutex);
+                if (m_tasks.empty())
+                    break;
+                task = m_tasks.front();
+                m_tasks.pop_front();
+            }
+            task->run(session);
+            QMutexLocker lock(&task->state);
+            if (task->abandoned) {
+                lock.unlock();
+                // Nobody waits for this answer any longer: what it left
+                // behind is put right here, on the same connection.
+                if (task->ifAbandoned)
+                    task->ifAbandoned(session);
+            } else {
+                task->finished = true;
+                lock.unlock();
+            }
+            task->done.release();
+        }
+        session.drop();
+    }
+
+    JournalSession session;
+
+private:
+    QMutex m_mutex;
+    QWaitCondition m_wake;
+    std::deque<std::shared_ptr<Task>> m_tasks;
+    bool m_retired = false;
+};
+
+namespace {
+
+// Workers whose task ran past the limit: they end when the server answers
+// (or the connection breaks) and are deleted then. One that never ends is
+// left to the end of the process.
+QMutex retiredMutex;
+QList<QThread *> retiredWorkers;
+
+void keepUntilDone(QThread *worker)
+{
+    QMutexLocker lock(&retiredMutex);
+    retiredWorkers << worker;
 }
+
+void reapWorkers()
+{
+    QMutexLocker lock(&retiredMutex);
+    for (auto it = retiredWorkers.begin(); it != retiredWorkers.end();) {
+        if ((*it)->isFinished()) {
+            (*it)->wait();
+            delete *it;
+            it = retiredWorkers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+QString connectionName()
+{
+    static std::atomic<int> serial{0};
+    return QStringLiteral("feederbench-journal-%1").arg(++serial);
+}
+
+} // namespace
+
+// ---- what this bench remembers of the store it is set to
+
+struct Journal::Memory
+{
+    Memory(const JournalOptions &o)
+        : settings(o.benchSettings, QSettings::IniFormat)
+        , group(QLatin1String(kRecordsGroup) + QLatin1Char('/')
+                + QString::fromLatin1(
+                    QCryptographicHash::hash(storeKey(o).toUtf8(), QCryptographicHash::Sha1)
+                        .toHex()
+                        .left(16)))
+        , key(storeKey(o))
+    {
+        settings.setIniCodec("UTF-8");
+    }
+
+    QString value(const char *name) const
+    {
+        return settings.value(group + QLatin1Char('/') + QLatin1String(name)).toString();
+    }
+    // Each change is written to the disk (and waits for it) when saved: only
+    // what changed is, so a press that changes nothing here costs nothing.
+    void setValue(const char *name, const QVariant &v)
+    {
+        const QString key = group + QLatin1Char('/') + QLatin1String(name);
+        if (settings.value(key).toString() == v.toString())
+            return;
+        settings.setValue(key, v);
+        dirty = true;
+    }
+    // Which attempt this bench wrote last, and when: only for the question of
+    // 新建生产记录…, so kept in memory and written with the next change or
+    // when the record is closed.
+    void noteUse(qint64 attempt)
+    {
+        lastAttempt = attempt;
+        usedMs = QDateTime::currentMSecsSinceEpoch();
+    }
+    void writeUse()
+    {
+        if (lastAttempt > 0) {
+            setValue("attempts", lastAttempt);
+            setValue("usedMs", usedMs);
+        }
+    }
+
+    QString knownId() const { return value("id"); }
+    bool anyKnown()
+    {
+        settings.beginGroup(QLatin1String(kRecordsGroup));
+        const QStringList stores = settings.childGroups();
+        bool any = false;
+        for (const QString &store : stores)
+            any = any || !settings.value(store + QStringLiteral("/id")).toString().isEmpty();
+        settings.endGroup();
+        return any;
+    }
+
+    QVector<KeptOutcome> outcomes()
+    {
+        QVector<KeptOutcome> kept;
+        const int n = settings.beginReadArray(group + QStringLiteral("/outcomes"));
+        for (int i = 0; i < n; ++i) {
+            settings.setArrayIndex(i);
+            KeptOutcome o;
+            o.id = settings.value(QStringLiteral("attempt")).toLongLong();
+            o.result = settings.value(QStringLiteral("result")).toString();
+            o.detail = settings.value(QStringLiteral("detail")).toString();
+            o.mac = settings.value(QStringLiteral("mac")).toString();
+            kept << o;
+        }
+        settings.endArray();
+        return kept;
+    }
+    void setOutcomes(const QVector<KeptOutcome> &kept)
+    {
+        if (kept.isEmpty() && outcomes().isEmpty())
+            return;
+        dirty = true;
+        settings.remove(group + QStringLiteral("/outcomes"));
+        settings.beginWriteArray(group + QStringLiteral("/outcomes"), kept.size());
+        for (int i = 0; i < kept.size(); ++i) {
+            settings.setArrayIndex(i);
+            settings.setValue(QStringLiteral("attempt"), kept.at(i).id);
+            settings.setValue(QStringLiteral("result"), kept.at(i).result);
+            settings.setValue(QStringLiteral("detail"), kept.at(i).detail);
+            settings.setValue(QStringLiteral("mac"), kept.at(i).mac);
+        }
+        settings.endArray();
+    }
+
+    QStringList unanswered() const
+    {
+        return settings.value(group + QStringLiteral("/unanswered")).toStringList();
+    }
+    void setUnanswered(const QStringList &tokens)
+    {
+        if (tokens == unanswered())
+            return;
+        dirty = true;
+        if (tokens.isEmpty())
+            settings.remove(group + QStringLiteral("/unanswered"));
+        else
+            settings.setValue(group + QStringLiteral("/unanswered"), tokens);
+    }
+
+    // What this bench knows must reach its disk, or it knows nothing.
+    bool save(QString *error)
+    {
+        if (!dirty)
+            return true;
+        writeUse();
+        dirty = false;
+        settings.sync();
+        if (settings.status() == QSettings::NoError)
+            return true;
+        *error = QStringLiteral("无法写入本工位的设置文件 %1，记不住用的是哪一份生产记录，不写入")
+                     .arg(QDir::toNativeSeparators(settings.fileName()));
+        return false;
+    }
+
+    QSettings settings;
+    QString group;
+    QString key;
+    bool dirty = false;
+    qint64 lastAttempt = 0;
+    qint64 usedMs = 0;
+    // Tokens of claims whose thread may still commit them.
+    QHash<QString, std::shared_ptr<std::atomic<bool>>> running;
+};
+
+// ---- options
 
 QString JournalOptions::defaultSqlitePath()
 {
@@ -73,21 +334,40 @@ QString JournalOptions::defaultSqlitePath()
            + QStringLiteral("/provisioning.db");
 }
 
-JournalOptions JournalOptions::fromConfig(QString *error)
+QString JournalOptions::defaultBenchSettings()
+{
+    // Not beside the record: a folder deleted with the record must not take
+    // with it what this bench knows of it.
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)
+           + QStringLiteral("/bench.ini");
+}
+
+JournalOptions JournalOptions::fromConfig()
 {
     JournalOptions o;
     o.bench = QSysInfo::machineHostName();
-    const QString driver = configText("driver").toLower();
-    if (driver == QLatin1String("postgresql") || driver == QLatin1String("postgres")) {
+    o.benchSettings = defaultBenchSettings();
+    const QString group = QLatin1String(kJournalGroup);
+    const auto unusable = [&](const QString &text) {
+        if (o.problem.isEmpty())
+            o.problem = text;
+    };
+    for (const QString &key : read_config_keys(group)) {
+        bool known = false;
+        for (const char *k : kJournalKeys)
+            known = known || key == QLatin1String(k);
+        if (!known)
+            unusable(QStringLiteral("config.ini [journal] %1= 不是可用的键").arg(key));
+    }
+    const QString driver = configText("driver");
+    const QString lower = driver.toLower();
+    if (lower == QLatin1String("postgresql") || lower == QLatin1String("postgres")) {
         o.driver = Postgres;
-    } else if (!driver.isEmpty() && driver != QLatin1String("sqlite")) {
-        *error = QStringLiteral("config.ini [journal] driver=%1 无效（应为 sqlite 或 postgresql），"
-                                "改用本机 SQLite 记录")
-                     .arg(driver);
+    } else if (!driver.isEmpty() && lower != QLatin1String("sqlite")) {
+        unusable(QStringLiteral("config.ini [journal] driver=%1 无效（应为 sqlite 或 postgresql）")
+                     .arg(driver));
     }
     o.path = configText("path");
-    if (o.path.isEmpty())
-        o.path = defaultSqlitePath();
     o.host = configText("host");
     o.database = configText("database");
     o.user = configText("user");
@@ -97,235 +377,244 @@ JournalOptions JournalOptions::fromConfig(QString *error)
         const int p = port.toInt(&ok);
         if (ok && p > 0 && p < 65536)
             o.port = p;
-        else if (error->isEmpty())
-            *error = QStringLiteral("config.ini [journal] port=%1 无效，使用 5432").arg(port);
+        else
+            unusable(
+                QStringLiteral("config.ini [journal] port=%1 无效（应为 1 到 65535）").arg(port));
     }
+    const QString limit = configText("timeout");
+    if (!limit.isEmpty()) {
+        bool ok = false;
+        const int s = limit.toInt(&ok);
+        if (ok && s >= 1 && s <= kMaxTimeLimitS)
+            o.timeLimitS = s;
+        else
+            unusable(QStringLiteral("config.ini [journal] timeout=%1 无效（应为 1 到 %2 秒）")
+                         .arg(limit)
+                         .arg(kMaxTimeLimitS));
+    }
+    // A key of the other driver is a sign that the section does not say
+    // what was meant (a bench set up for the shared server without its
+    // driver line would otherwise keep a record of its own).
+    if (o.driver == Sqlite) {
+        for (const char *key : {"host", "port", "database", "user"}) {
+            if (!configText(key).isEmpty())
+                unusable(QStringLiteral("config.ini [journal] %1= 只用于 driver=postgresql，"
+                                        "而 driver 是 sqlite")
+                             .arg(QLatin1String(key)));
+        }
+    } else if (!o.path.isEmpty()) {
+        unusable(QStringLiteral("config.ini [journal] path= 只用于 driver=sqlite，而 driver 是 "
+                                "postgresql"));
+    }
+    if (o.path.isEmpty())
+        o.path = defaultSqlitePath();
     const QString bench = configText("bench");
     if (!bench.isEmpty())
         o.bench = bench;
     if (o.driver == Postgres && o.database.isEmpty())
         o.database = QStringLiteral("feederbench");
+    if (!o.problem.isEmpty())
+        o.problem += QStringLiteral("，生产记录不可用");
     return o;
+}
+
+// ---- the record
+
+QString macText(const unsigned char bytes[6])
+{
+    QStringList groups;
+    for (int i = 0; i < 6; ++i)
+        groups << QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
+    return groups.join(QLatin1Char(':'));
 }
 
 Journal::Journal(const JournalOptions &options)
     : m_options(options)
 {
-    static std::atomic<int> serial{0};
-    m_connection = QStringLiteral("feederbench-journal-%1").arg(++serial);
+    if (m_options.benchSettings.isEmpty())
+        m_options.benchSettings = JournalOptions::defaultBenchSettings();
+    m_options.timeLimitS = qBound(1, m_options.timeLimitS, kMaxTimeLimitS);
+    m_memory = std::make_unique<Memory>(m_options);
 }
 
 Journal::~Journal()
 {
-    dropConnection();
+    m_memory->writeUse();
+    QString unsaved;
+    m_memory->save(&unsaved);
+    if (m_worker) {
+        m_worker->retire();
+        if (m_worker->wait(m_options.timeLimitS * 1000))
+            delete m_worker;
+        else
+            keepUntilDone(m_worker);
+    }
+    if (!m_callerConnection.isEmpty() && QSqlDatabase::contains(m_callerConnection)) {
+        QSqlDatabase::database(m_callerConnection, false).close();
+        QSqlDatabase::removeDatabase(m_callerConnection);
+    }
+    reapWorkers();
 }
 
 QString Journal::where() const
 {
-    if (m_options.driver == JournalOptions::Sqlite)
-        return QStringLiteral("SQLite ") + QDir::toNativeSeparators(m_options.path);
-    return QStringLiteral("PostgreSQL %1@%2:%3")
-        .arg(m_options.database,
-             m_options.host.isEmpty() ? QStringLiteral("localhost") : m_options.host)
-        .arg(m_options.port);
-}
-
-void Journal::dropConnection()
-{
-    if (!QSqlDatabase::contains(m_connection))
-        return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connection);
-    m_open = false;
+    return JournalSession(m_options, QString()).where();
 }
 
 QString Journal::failText(const QString &what, const QString &why) const
 {
-    return QStringLiteral("%1失败（%2）：%3").arg(what, where(), why.trimmed());
+    return JournalSession(m_options, QString()).failText(what, why);
 }
 
-bool Journal::exec(const QString &sql, QString *error)
+QString Journal::shortId(const QString &id)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    if (query.exec(sql))
+    return id.left(kShortIdLength);
+}
+
+int Journal::keptOutcomes() const
+{
+    return m_memory->outcomes().size();
+}
+
+// Runs job on the worker thread and waits for it at most the time limit. A
+// job that runs longer is left to its thread, which then runs ifAbandoned,
+// and the next job gets a new thread and connection.
+bool Journal::perform(const std::function<void(JournalSession &)> &job, QString *error,
+                      const std::function<void(JournalSession &)> &ifAbandoned)
+{
+    reapWorkers();
+    if (!m_worker) {
+        m_worker = new Worker(m_options, connectionName());
+        m_worker->start();
+    }
+    auto task = std::make_shared<Worker::Task>();
+    task->run = job;
+    task->ifAbandoned = ifAbandoned;
+    m_worker->post(task);
+    // The window waits here, not in its event loop: no second press can
+    // arrive in the middle of a claim, and the wait has an end.
+    if (task->done.tryAcquire(1, m_options.timeLimitS * 1000))
         return true;
-    *error = query.lastError().text();
+    QMutexLocker lock(&task->state);
+    if (task->finished)
+        return true; // answered as the time ran out
+    task->abandoned = true;
+    lock.unlock();
+    m_worker->retire();
+    keepUntilDone(m_worker);
+    m_worker = nullptr;
+    *error = failText(
+        QStringLiteral("访问生产记录"),
+        QStringLiteral("%1 秒内没有完成（服务器或文件没有响应）").arg(m_options.timeLimitS));
     return false;
-}
-
-bool Journal::ensureOpen(QString *error)
-{
-    if (m_open) {
-        // A server that went away is found out here rather than halfway
-        // through a transaction; the connection is then made afresh.
-        QString ignored;
-        if (m_options.driver == JournalOptions::Sqlite
-            || exec(QStringLiteral("SELECT 1"), &ignored))
-            return true;
-        m_open = false;
-    }
-    // Queries of a broken connection are all gone by now: it can be removed.
-    dropConnection();
-    const bool sqlite = m_options.driver == JournalOptions::Sqlite;
-    const QString driverName = sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL");
-    if (!QSqlDatabase::isDriverAvailable(driverName)) {
-        // The Windows build carries no PostgreSQL client: it keeps the record
-        // on this PC only, and says so where the shared record was asked for.
-        const QString why
-            = sqlite ? QStringLiteral("缺少 Qt 数据库驱动 %1").arg(driverName)
-                     : QStringLiteral("缺少 Qt 数据库驱动 %1：本版本不支持共享的 PostgreSQL 记录，"
-                                      "请在 config.ini 的 [journal] 中改用 driver=sqlite")
-                           .arg(driverName);
-        *error = failText(QStringLiteral("打开生产记录"), why);
-        return false;
-    }
-    QSqlDatabase db = QSqlDatabase::addDatabase(driverName, m_connection);
-    if (sqlite) {
-        const QFileInfo file(m_options.path);
-        if (!QDir().mkpath(file.absolutePath())) {
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(m_connection);
-            *error = failText(QStringLiteral("打开生产记录"),
-                              QStringLiteral("无法建立文件夹 %1").arg(file.absolutePath()));
-            return false;
-        }
-        db.setDatabaseName(m_options.path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kSqliteBusyTimeoutMs));
-    } else {
-        db.setHostName(m_options.host);
-        db.setPort(m_options.port);
-        db.setDatabaseName(m_options.database);
-        db.setUserName(m_options.user);
-        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(m_options.connectTimeoutS));
-    }
-    if (!db.open()) {
-        const QString why = db.lastError().text();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connection);
-        *error = failText(QStringLiteral("连接生产记录"), why);
-        return false;
-    }
-    m_open = true;
-
-    QString why;
-    bool ok = true;
-    if (sqlite) {
-        // Write-ahead log: a commit is one flush of the log, and it is on the
-        // disk (synchronous FULL) before the commit returns.
-        ok = exec(QStringLiteral("PRAGMA journal_mode=WAL"), &why)
-             && exec(QStringLiteral("PRAGMA synchronous=FULL"), &why);
-    }
-    const QString idColumn = sqlite ? QStringLiteral("id INTEGER PRIMARY KEY AUTOINCREMENT")
-                                    : QStringLiteral("id BIGSERIAL PRIMARY KEY");
-    const QStringList schema = {
-        QStringLiteral("CREATE TABLE IF NOT EXISTS attempts (%1, time_ms BIGINT NOT NULL, "
-                       "bench TEXT NOT NULL, port TEXT NOT NULL, sn TEXT NOT NULL, "
-                       "operation TEXT NOT NULL, mac TEXT NOT NULL, result TEXT NOT NULL, "
-                       "detail TEXT NOT NULL)")
-            .arg(idColumn),
-        // One row per address ever sent: the key is what keeps an address to one unit.
-        QStringLiteral("CREATE TABLE IF NOT EXISTS mac_claims (mac TEXT PRIMARY KEY, "
-                       "sn TEXT NOT NULL, time_ms BIGINT NOT NULL, attempt BIGINT NOT NULL)"),
-    };
-    for (const QString &sql : schema) {
-        if (!ok)
-            break;
-        ok = exec(sql, &why);
-        // Two benches starting at once may both create the table on a new
-        // server; the loser sees the winner's table on the second try.
-        if (!ok)
-            ok = exec(sql, &why);
-    }
-    if (!ok) {
-        m_open = false;
-        *error = failText(QStringLiteral("建立生产记录"), why);
-        return false;
-    }
-    return true;
 }
 
 Journal::Start Journal::begin(const QString &operation, qint64 timeMs, const QString &port,
                               const QString &sn, const QString &mac)
 {
     Start start;
-    QString why;
-    if (!ensureOpen(&start.error))
-        return start;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    const bool sqlite = m_options.driver == JournalOptions::Sqlite;
-    // IMMEDIATE: the file's write lock is taken (or waited for) at once, so
-    // two processes never deadlock on upgrading a read lock.
-    if (!exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"), &why)) {
-        m_open = false;
-        start.error = failText(QStringLiteral("写入生产记录"), why);
+    if (!m_options.problem.isEmpty()) {
+        start.error = m_options.problem;
         return start;
     }
-    auto fail = [&](const QSqlQuery &query) {
-        why = query.lastError().text();
-        QString ignored;
-        exec(QStringLiteral("ROLLBACK"), &ignored);
-        m_open = false;
-        start = Start();
-        start.error = failText(QStringLiteral("写入生产记录"), why);
-        return start;
+    struct Out
+    {
+        Start start;
+        QString storeId;
+        bool made = false;   // on this bench's first start, without a word
+        int written = 0;     // kept outcomes written
+        QStringList settled; // unanswered claims settled or found never committed
+        bool committed = false;
+    };
+    const QString knownId = m_memory->knownId();
+    const bool anyKnown = m_memory->anyKnown();
+    const QVector<KeptOutcome> kept = m_memory->outcomes();
+    QVector<Unanswered> unanswered;
+    for (const QString &token : m_memory->unanswered()) {
+        const auto running = m_memory->running.value(token);
+        unanswered.append({token, running && !running->load()});
+    }
+    auto out = std::make_shared<Out>();
+    auto settledByItsThread = std::make_shared<std::atomic<bool>>(false);
+
+    const Attempt attempt{operation, timeMs, m_options.bench, port, sn, mac, randomJournalId()};
+    const auto job = [=](JournalSession &s) {
+        Out &o = *out;
+        if (!s.ready(knownId, anyKnown, false, &o.storeId, &o.made, &o.start.error))
+            return;
+        // What earlier presses left first, then this press's attempt; a
+        // database error leaves neither half done.
+        QString why;
+        bool ok = true;
+        if (!kept.isEmpty() || !unanswered.isEmpty()) {
+            ok = catchUpOnRecord(s, kept, unanswered, &o.settled, &why);
+            if (ok)
+                o.written = kept.size();
+        }
+        ok = ok && s.beginTransaction(&why)
+             && recordAttempt(s, attempt, unanswered, &o.start, &o.settled, &why)
+             && s.exec(QStringLiteral("COMMIT"), &why);
+        if (!ok) {
+            s.rollback();
+            s.drop();
+            o.start = Start();
+            o.start.error = s.failText(QStringLiteral("写入生产记录"), why);
+            return;
+        }
+        o.committed = true;
+    };
+    // A claim committed after the press was refused is given back by the
+    // thread that made it, as soon as it can.
+    const auto ifAbandoned = [out, settledByItsThread](JournalSession &s) {
+        if (out->committed && out->start.id && !out->start.taken) {
+            QString why;
+            if (!s.beginTransaction(&why) || !settleUnanswered(s, out->start.id, &why)
+                || !s.exec(QStringLiteral("COMMIT"), &why))
+                s.rollback();
+        }
+        settledByItsThread->store(true);
     };
 
-    QSqlQuery insert(db);
-    insert.prepare(QStringLiteral("INSERT INTO attempts (time_ms, bench, port, sn, operation, mac, "
-                                  "result, detail) VALUES (?, ?, ?, ?, ?, ?, ?, '') RETURNING id"));
-    for (const QVariant &v :
-         {QVariant(timeMs), text(m_options.bench), text(port), text(sn), text(operation), text(mac),
-          QVariant(QString::fromLatin1(kResultPending))})
-        insert.addBindValue(v);
-    if (!insert.exec() || !insert.next())
-        return fail(insert);
-    start.id = insert.value(0).toLongLong();
-    insert.finish();
-
-    if (operation == QLatin1String(kOpWriteMac)) {
-        // The claim and the check are one statement against the key: of two
-        // benches inserting the same address, one insert does nothing.
-        QSqlQuery claim(db);
-        claim.prepare(QStringLiteral("INSERT INTO mac_claims (mac, sn, time_ms, attempt) "
-                                     "VALUES (?, ?, ?, ?) ON CONFLICT (mac) DO NOTHING"));
-        claim.addBindValue(text(mac));
-        claim.addBindValue(text(sn));
-        claim.addBindValue(timeMs);
-        claim.addBindValue(start.id);
-        if (!claim.exec())
-            return fail(claim);
-        if (claim.numRowsAffected() != 1) {
-            QSqlQuery holder(db);
-            holder.prepare(QStringLiteral("SELECT sn, time_ms FROM mac_claims WHERE mac = ?"));
-            holder.addBindValue(mac);
-            if (!holder.exec() || !holder.next())
-                return fail(holder);
-            const QString heldBy = holder.value(0).toString();
-            // The same unit again is re-provisioning; without a serial number
-            // nobody can tell it is the same unit.
-            if (sn.isEmpty() || heldBy != sn) {
-                start.taken = true;
-                start.takenSn = heldBy;
-                start.takenMs = holder.value(1).toLongLong();
-                holder.finish();
-                QSqlQuery refused(db);
-                refused.prepare(QStringLiteral("UPDATE attempts SET result = ?, detail = ? "
-                                               "WHERE id = ?"));
-                refused.addBindValue(QString::fromLatin1(kResultRefused));
-                refused.addBindValue(macTakenText(mac, start.takenMs, start.takenSn));
-                refused.addBindValue(start.id);
-                if (!refused.exec())
-                    return fail(refused);
-            }
-        }
+    QString error;
+    if (!perform(job, &error, ifAbandoned)) {
+        // Remembered until the record shows what became of it.
+        m_memory->running.insert(attempt.token, settledByItsThread);
+        QStringList tokens = m_memory->unanswered();
+        tokens << attempt.token;
+        m_memory->setUnanswered(tokens);
+        m_memory->save(&error);
+        start.error = error;
+        return start;
     }
-    if (!exec(QStringLiteral("COMMIT"), &why)) {
-        m_open = false;
+    Out &o = *out;
+    start = o.start;
+    if (!o.storeId.isEmpty()) {
+        if (o.storeId != knownId)
+            m_memory->setValue("where", where());
+        m_memory->setValue("id", o.storeId);
+    }
+    if (o.written > 0) {
+        m_memory->setOutcomes({});
+        start.notes.prepend(
+            QStringLiteral("已补记 %1 条此前未能写入生产记录的操作结果").arg(o.written));
+    }
+    if (!o.settled.isEmpty()) {
+        QStringList tokens = m_memory->unanswered();
+        for (const QString &t : qAsConst(o.settled)) {
+            tokens.removeAll(t);
+            m_memory->running.remove(t);
+        }
+        m_memory->setUnanswered(tokens);
+    }
+    if (start.id)
+        m_memory->noteUse(start.id);
+    QString unsaved;
+    if (!m_memory->save(&unsaved) && start.error.isEmpty() && start.id && !start.taken) {
+        // Written, but this bench would not know its record tomorrow: the
+        // attempt is put down as not sent, and nothing goes out.
+        finish(start.id, QLatin1String(kResultNotSent), unsaved, QString(), &error);
         start = Start();
-        start.error = failText(QStringLiteral("写入生产记录"), why);
+        start.error = unsaved;
     }
     return start;
 }
@@ -333,83 +622,257 @@ Journal::Start Journal::begin(const QString &operation, qint64 timeMs, const QSt
 bool Journal::finish(qint64 id, const QString &result, const QString &detail, const QString &mac,
                      QString *error)
 {
-    if (!ensureOpen(error))
-        return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    const bool sqlite = m_options.driver == JournalOptions::Sqlite;
-    QString why;
-    // The outcome and the claim given back are one transaction: committed
-    // together before the result line is shown.
-    if (!exec(sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"), &why)) {
-        *error = failText(QStringLiteral("写入生产记录"), why);
-        m_open = false;
-        return false;
-    }
-    const auto fail = [&](const QString &reason) {
-        *error = failText(QStringLiteral("写入生产记录"), reason);
-        QString ignored;
-        exec(QStringLiteral("ROLLBACK"), &ignored);
-        m_open = false;
-        return false;
+    KeptOutcome outcome;
+    outcome.id = id;
+    outcome.result = result;
+    outcome.detail = detail;
+    outcome.mac = mac;
+    QVector<KeptOutcome> kept = m_memory->outcomes();
+    kept << outcome;
+    const QString knownId = m_memory->knownId();
+    const bool anyKnown = m_memory->anyKnown();
+    auto failure = std::make_shared<QString>();
+    const auto job = [=](JournalSession &s) {
+        QString why;
+        QString storeId;
+        bool made = false;
+        if (!s.ready(knownId, anyKnown, false, &storeId, &made, failure.get()))
+            return;
+        // The outcome and the claim given back are one transaction:
+        // committed together before the result line is shown.
+        if (!s.beginTransaction(&why)) {
+            *failure = s.failText(QStringLiteral("写入生产记录"), why);
+            s.drop();
+            return;
+        }
+        for (const KeptOutcome &k : kept) {
+            if (!s.writeOutcome(k.id, k.result, k.detail, k.mac, &why)) {
+                *failure = s.failText(QStringLiteral("写入生产记录"), why);
+                s.rollback();
+                s.drop();
+                return;
+            }
+        }
+        if (!s.exec(QStringLiteral("COMMIT"), &why)) {
+            *failure = s.failText(QStringLiteral("写入生产记录"), why);
+            s.rollback();
+            s.drop();
+        }
     };
-    QSqlQuery update(db);
-    if (mac.isEmpty()) {
-        update.prepare(QStringLiteral("UPDATE attempts SET result = ?, detail = ? WHERE id = ?"));
-    } else {
-        update.prepare(
-            QStringLiteral("UPDATE attempts SET result = ?, detail = ?, mac = ? WHERE id = ?"));
+    QString timeout;
+    if (!m_options.problem.isEmpty())
+        *failure = m_options.problem;
+    else if (!perform(job, &timeout))
+        *failure = timeout;
+    if (failure->isEmpty()) {
+        m_memory->setOutcomes({});
+        QString unsaved;
+        m_memory->save(&unsaved);
+        return true;
     }
-    update.addBindValue(text(result));
-    update.addBindValue(text(detail));
-    if (!mac.isEmpty())
-        update.addBindValue(mac);
-    update.addBindValue(id);
-    if (!update.exec())
-        return fail(update.lastError().text());
-    if (result == QLatin1String(kResultNotSent)) {
-        // Only the claim this attempt made: an address the unit already held
-        // from an earlier write stays its own.
-        QSqlQuery release(db);
-        release.prepare(QStringLiteral("DELETE FROM mac_claims WHERE attempt = ?"));
-        release.addBindValue(id);
-        if (!release.exec())
-            return fail(release.lastError().text());
+    // Known here, and written as soon as the record takes it.
+    m_memory->setOutcomes(kept);
+    QString unsaved;
+    if (!m_memory->save(&unsaved)) {
+        *error = *failure + QStringLiteral("；") + unsaved;
+        return false;
     }
-    if (!exec(QStringLiteral("COMMIT"), &why))
-        return fail(why);
-    return true;
+    *error = *failure;
+    return false;
+}
+
+QVector<JournalRow> Journal::page(const QString &filter, qint64 beforeId, int limit, QString *error)
+{
+    if (!m_options.problem.isEmpty()) {
+        *error = m_options.problem;
+        return {};
+    }
+    auto rows = std::make_shared<QVector<JournalRow>>();
+    auto failure = std::make_shared<QString>();
+    const QString trimmed = filter.trimmed();
+    const auto job = [=](JournalSession &s) {
+        QString why;
+        if (!s.open(&why)) {
+            *failure = s.failText(QStringLiteral("连接生产记录"), why);
+            return;
+        }
+        JournalSession::Found found;
+        if (!s.look(&found, &why)) {
+            *failure = s.failText(QStringLiteral("读取生产记录"), why);
+            s.drop();
+            return;
+        }
+        if (!found.attempts)
+            return; // an empty store: nothing to show
+        bool ok = false;
+        if (trimmed.isEmpty()) {
+            QSqlQuery query(s.db());
+            query.setForwardOnly(true);
+            query.prepare(QStringLiteral("SELECT %1 FROM attempts WHERE id < ? ORDER BY id DESC "
+                                         "LIMIT ?")
+                              .arg(QLatin1String(kJournalRowColumns)));
+            query.addBindValue(beforeId);
+            query.addBindValue(limit);
+            ok = readJournalRows(query, rows.get());
+            if (!ok)
+                why = query.lastError().text();
+        } else {
+            ok = filteredPage(s, trimmed, beforeId, limit, rows.get(), &why);
+        }
+        if (!ok) {
+            rows->clear();
+            *failure = s.failText(QStringLiteral("读取生产记录"), why);
+            s.drop();
+        }
+    };
+    QString timeout;
+    if (!perform(job, &timeout))
+        *failure = timeout;
+    if (!failure->isEmpty()) {
+        *error = *failure;
+        return {};
+    }
+    return *rows;
 }
 
 QVector<JournalRow> Journal::rows(const QString &filter, QString *error)
 {
-    QVector<JournalRow> out;
-    if (!ensureOpen(error))
-        return out;
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT id, time_ms, bench, port, sn, operation, mac, result, "
-                                   "detail FROM attempts ORDER BY id DESC"))) {
-        *error = failText(QStringLiteral("读取生产记录"), query.lastError().text());
-        m_open = false;
-        return out;
+    QVector<JournalRow> all;
+    qint64 before = std::numeric_limits<qint64>::max();
+    for (;;) {
+        const QVector<JournalRow> some = page(filter, before, kPageRows, error);
+        if (!error->isEmpty())
+            return {};
+        all += some;
+        if (some.size() < kPageRows)
+            return all;
+        before = some.last().id;
     }
-    while (query.next()) {
-        JournalRow row;
-        row.id = query.value(0).toLongLong();
-        row.timeMs = query.value(1).toLongLong();
-        row.bench = query.value(2).toString();
-        row.port = query.value(3).toString();
-        row.sn = query.value(4).toString();
-        row.operation = query.value(5).toString();
-        row.mac = query.value(6).toString();
-        row.result = query.value(7).toString();
-        row.detail = query.value(8).toString();
-        if (!filter.isEmpty() && !row.sn.contains(filter, Qt::CaseInsensitive)
-            && !row.mac.contains(filter, Qt::CaseInsensitive))
-            continue;
-        out << row;
+}
+
+bool Journal::identity(Identity *out, QString *error)
+{
+    out->knownId = m_memory->knownId();
+    m_memory->writeUse();
+    out->knownUsedMs = m_memory->value("usedMs").toLongLong();
+    out->knownAttempts = m_memory->value("attempts").toLongLong();
+    const bool anyKnown = m_memory->anyKnown();
+    if (!m_options.problem.isEmpty()) {
+        *error = m_options.problem;
+        return false;
     }
-    return out;
+    auto found = std::make_shared<JournalSession::Found>();
+    auto failure = std::make_shared<QString>();
+    const auto job = [=](JournalSession &s) {
+        QString why;
+        if (s.sqlite() && !QFileInfo::exists(s.options().path)) {
+            s.drop();
+            return; // nothing there
+        }
+        if (!s.open(&why) || !s.look(found.get(), &why)) {
+            *failure = s.failText(QStringLiteral("读取生产记录"), why);
+            s.drop();
+        }
+    };
+    QString timeout;
+    if (!perform(job, &timeout))
+        *failure = timeout;
+    if (!failure->isEmpty()) {
+        *error = *failure;
+        return false;
+    }
+    out->storeId = found->id;
+    if (!found->id.isEmpty())
+        out->state = out->knownId.isEmpty() || out->knownId == found->id ? Identity::InOrder
+                                                                         : Identity::Replaced;
+    else if (found->attempts && out->knownId.isEmpty())
+        out->state = Identity::InOrder; // a record from before records had an id
+    else if (!out->knownId.isEmpty())
+        out->state = Identity::Emptied;
+    else
+        out->state = anyKnown ? Identity::Unfamiliar : Identity::FirstStart;
+    return true;
+}
+
+bool Journal::startNewRecord(bool *made, QString *error)
+{
+    if (!m_options.problem.isEmpty()) {
+        *error = m_options.problem;
+        return false;
+    }
+    auto storeId = std::make_shared<QString>();
+    auto wasMade = std::make_shared<bool>(false);
+    auto failure = std::make_shared<QString>();
+    const auto job = [=](JournalSession &s) {
+        s.ready(QString(), false, true, storeId.get(), wasMade.get(), failure.get());
+    };
+    QString timeout;
+    if (!perform(job, &timeout))
+        *failure = timeout;
+    if (!failure->isEmpty()) {
+        *error = *failure;
+        return false;
+    }
+    // What was kept for the record this bench used before belongs to it alone.
+    m_memory->setOutcomes({});
+    m_memory->setUnanswered({});
+    m_memory->running.clear();
+    m_memory->setValue("id", *storeId);
+    m_memory->setValue("where", where());
+    m_memory->lastAttempt = 0;
+    m_memory->setValue("attempts", 0);
+    m_memory->setValue("usedMs", QDateTime::currentMSecsSinceEpoch());
+    *made = *wasMade;
+    return m_memory->save(error);
+}
+
+bool Journal::run(const std::function<bool(QSqlDatabase &, QString *)> &job, QString *error)
+{
+    if (!m_options.problem.isEmpty()) {
+        *error = m_options.problem;
+        return false;
+    }
+    const QString knownId = m_memory->knownId();
+    const bool anyKnown = m_memory->anyKnown();
+    auto failure = std::make_shared<QString>();
+    const auto task = [=](JournalSession &s) {
+        QString storeId;
+        bool made = false;
+        if (!s.ready(knownId, anyKnown, false, &storeId, &made, failure.get()))
+            return;
+        QSqlDatabase db = s.db();
+        QString why;
+        if (!job(db, &why))
+            *failure = why.isEmpty() ? s.failText(QStringLiteral("写入生产记录"), QString()) : why;
+    };
+    QString timeout;
+    if (!perform(task, &timeout))
+        *failure = timeout;
+    if (failure->isEmpty())
+        return true;
+    *error = *failure;
+    return false;
+}
+
+QSqlDatabase Journal::database(QString *error)
+{
+    // The record's identity checked (and the record made on a first start)
+    // as for a press, in the same words when refused.
+    if (!run([](QSqlDatabase &, QString *) { return true; }, error))
+        return QSqlDatabase();
+    if (m_callerConnection.isEmpty())
+        m_callerConnection = connectionName();
+    if (QSqlDatabase::contains(m_callerConnection)) {
+        if (QSqlDatabase::database(m_callerConnection, false).isOpen())
+            return QSqlDatabase::database(m_callerConnection, false);
+        QSqlDatabase::removeDatabase(m_callerConnection);
+    }
+    QString why;
+    if (!openJournalConnection(m_options, m_callerConnection, &why)) {
+        *error = failText(QStringLiteral("连接生产记录"), why);
+        return QSqlDatabase();
+    }
+    return QSqlDatabase::database(m_callerConnection, false);
 }
 
 QString macTakenText(const QString &mac, qint64 timeMs, const QString &sn)
@@ -452,10 +915,9 @@ QString resultText(const QString &result)
     return result;
 }
 
-QByteArray journalCsv(const QVector<JournalRow> &rows)
+QByteArray journalCsvRows(const QVector<JournalRow> &rows)
 {
-    QStringList lines;
-    lines << QStringLiteral("时间,工位,串口,SN,操作,MAC,结果,说明");
+    QByteArray out;
     for (const JournalRow &r : rows) {
         const QString time = QDateTime::fromMSecsSinceEpoch(r.timeMs).toString(
             QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
@@ -464,8 +926,15 @@ QByteArray journalCsv(const QVector<JournalRow> &rows)
             r.detail};
         for (QString &f : fields)
             f = quoteCsv(f);
-        lines << fields.join(QLatin1Char(','));
+        out += fields.join(QLatin1Char(',')).toUtf8();
+        out += "\r\n";
     }
-    return QByteArray("\xEF\xBB\xBF") + lines.join(QStringLiteral("\r\n")).toUtf8()
-           + QByteArray("\r\n");
+    return out;
+}
+
+QByteArray journalCsv(const QVector<JournalRow> &rows)
+{
+    return QByteArray("\xEF\xBB\xBF")
+           + QStringLiteral("时间,工位,串口,SN,操作,MAC,结果,说明\r\n").toUtf8()
+           + journalCsvRows(rows);
 }

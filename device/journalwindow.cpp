@@ -2,30 +2,126 @@
 
 #include "device/journalwindow.h"
 
-#include "device/journal.h"
-
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <limits>
+
+namespace {
+
+enum Column { Time, Bench, Port, Sn, Operation, Mac, Result, Detail, ColumnCount };
+
+} // namespace
+
+JournalModel::JournalModel(Journal *journal, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_journal(journal)
+{}
+
+bool JournalModel::setFilter(const QString &filter)
+{
+    beginResetModel();
+    m_filter = filter;
+    m_error.clear();
+    m_rows = m_journal->page(m_filter, std::numeric_limits<qint64>::max(), kPageRows, &m_error);
+    m_atEnd = !m_error.isEmpty() || m_rows.size() < kPageRows;
+    endResetModel();
+    return m_error.isEmpty();
+}
+
+int JournalModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_rows.size();
+}
+
+int JournalModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant JournalModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_rows.size())
+        return QVariant();
+    const JournalRow &row = m_rows.at(index.row());
+    switch (index.column()) {
+    case Time:
+        return QDateTime::fromMSecsSinceEpoch(row.timeMs)
+            .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    case Bench:
+        return row.bench;
+    case Port:
+        return row.port;
+    case Sn:
+        return row.sn;
+    case Operation:
+        return operationText(row.operation);
+    case Mac:
+        return row.mac;
+    case Result:
+        return resultText(row.result);
+    case Detail:
+        return row.detail;
+    default:
+        return QVariant();
+    }
+}
+
+QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+        return QVariant();
+    static const char *const titles[ColumnCount]
+        = {"时间", "工位", "串口", "SN", "操作", "MAC", "结果", "说明"};
+    return section >= 0 && section < ColumnCount ? QString::fromUtf8(titles[section]) : QVariant();
+}
+
+bool JournalModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && !m_atEnd;
+}
+
+void JournalModel::fetchMore(const QModelIndex &parent)
+{
+    if (parent.isValid() || m_atEnd)
+        return;
+    QString error;
+    const QVector<JournalRow> more = m_journal->page(m_filter, m_rows.last().id, kPageRows, &error);
+    if (!error.isEmpty()) {
+        m_error = error;
+        m_atEnd = true;
+        return;
+    }
+    m_atEnd = more.size() < kPageRows;
+    if (more.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), m_rows.size(), m_rows.size() + more.size() - 1);
+    m_rows += more;
+    endInsertRows();
+}
 
 JournalWindow::JournalWindow(Journal *journal, QWidget *parent)
     : QDialog(parent)
     , m_journal(journal)
+    , m_model(new JournalModel(journal, this))
     , m_filter(new QLineEdit(this))
-    , m_table(new QTableWidget(this))
+    , m_table(new QTableView(this))
     , m_status(new QLabel(this))
+    , m_pause(new QTimer(this))
 {
     setObjectName(QStringLiteral("journalWindow"));
     setWindowTitle(QStringLiteral("记录"));
     resize(1000, 600);
 
     m_filter->setObjectName(QStringLiteral("lineEdit_recordFilter"));
-    m_filter->setPlaceholderText(QStringLiteral("按SN或MAC地址筛选"));
+    m_filter->setPlaceholderText(QStringLiteral("SN 的开头，或 MAC 地址的开头或结尾"));
     auto *reload = new QPushButton(QStringLiteral("刷新"), this);
     reload->setObjectName(QStringLiteral("pushButton_recordRefresh"));
     auto *top = new QHBoxLayout;
@@ -33,50 +129,49 @@ JournalWindow::JournalWindow(Journal *journal, QWidget *parent)
     top->addWidget(m_filter, 1);
     top->addWidget(reload);
 
-    m_table->setObjectName(QStringLiteral("tableWidget_record"));
-    m_table->setColumnCount(8);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("工位"),
-                                        QStringLiteral("串口"), QStringLiteral("SN"),
-                                        QStringLiteral("操作"), QStringLiteral("MAC"),
-                                        QStringLiteral("结果"), QStringLiteral("说明")});
+    m_table->setObjectName(QStringLiteral("tableView_record"));
+    m_table->setModel(m_model);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->setVisible(false);
+    // Widths fixed once: measuring every row of a long record is what froze it.
     m_table->horizontalHeader()->setStretchLastSection(true);
+    const int widths[] = {170, 90, 80, 130, 90, 130, 120};
+    for (int c = 0; c < int(sizeof widths / sizeof *widths); ++c)
+        m_table->setColumnWidth(c, widths[c]);
+    m_status->setObjectName(QStringLiteral("label_recordStatus"));
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_table, 1);
     layout->addWidget(m_status);
 
-    connect(m_filter, &QLineEdit::textChanged, this, &JournalWindow::refresh);
+    // A scanner types a label in a few milliseconds, a person a key every
+    // tenth of a second or so: the record is asked once typing rests.
+    m_pause->setObjectName(QStringLiteral("timer_recordFilter"));
+    m_pause->setSingleShot(true);
+    m_pause->setInterval(kFilterPauseMs);
+    connect(m_filter, &QLineEdit::textChanged, m_pause, qOverload<>(&QTimer::start));
+    connect(m_pause, &QTimer::timeout, this, &JournalWindow::refresh);
+    connect(m_filter, &QLineEdit::returnPressed, this, &JournalWindow::refresh);
     connect(reload, &QPushButton::clicked, this, &JournalWindow::refresh);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &JournalWindow::showStatus);
 }
 
 void JournalWindow::refresh()
 {
-    QString error;
-    const QVector<JournalRow> rows = m_journal->rows(m_filter->text().trimmed(), &error);
-    m_table->setRowCount(0);
-    if (!error.isEmpty()) {
-        m_status->setText(error);
+    m_pause->stop();
+    m_model->setFilter(m_filter->text());
+    showStatus();
+}
+
+void JournalWindow::showStatus()
+{
+    if (!m_model->error().isEmpty()) {
+        m_status->setText(m_model->error());
         return;
     }
-    m_table->setRowCount(rows.size());
-    for (int r = 0; r < rows.size(); ++r) {
-        const JournalRow &row = rows.at(r);
-        const QStringList cells{QDateTime::fromMSecsSinceEpoch(row.timeMs)
-                                    .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
-                                row.bench,
-                                row.port,
-                                row.sn,
-                                operationText(row.operation),
-                                row.mac,
-                                resultText(row.result),
-                                row.detail};
-        for (int c = 0; c < cells.size(); ++c)
-            m_table->setItem(r, c, new QTableWidgetItem(cells.at(c)));
-    }
-    m_table->resizeColumnsToContents();
-    m_status->setText(QStringLiteral("%1 条 · %2").arg(rows.size()).arg(m_journal->where()));
+    const QString more = m_model->atEnd() ? QString() : QStringLiteral("（向下滚动载入更多）");
+    m_status->setText(
+        QStringLiteral("%1 条%2 · %3").arg(m_model->rowCount()).arg(more, m_journal->where()));
 }

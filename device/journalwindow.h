@@ -1,27 +1,70 @@
 #pragma once
 
-// The "记录" window: the provisioning record as a table, newest first,
-// narrowed to the rows whose serial number or address holds the filter text.
+// The "记录" window: the provisioning record newest first, narrowed to the
+// rows whose serial number or address matches the filter. Rows come from the
+// record a page at a time as the table scrolls, and the filter is applied by
+// the database a moment after the engineer stops typing: a record of a
+// million rows opens and filters as fast as one of a hundred.
 
+#include "device/journal.h"
+
+#include <QAbstractTableModel>
 #include <QDialog>
+#include <QVector>
 
-class Journal;
 class QLabel;
 class QLineEdit;
-class QTableWidget;
+class QTableView;
+class QTimer;
+
+class JournalModel : public QAbstractTableModel
+{
+public:
+    static constexpr int kPageRows = 200; // a screenful and a little more
+
+    explicit JournalModel(Journal *journal, QObject *parent = nullptr);
+
+    // Starts over with filter: the first page is read at once. False with
+    // error() when the record could not be read.
+    bool setFilter(const QString &filter);
+    QString error() const { return m_error; }
+    bool atEnd() const { return m_atEnd; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+
+private:
+    Journal *m_journal;
+    QString m_filter;
+    QVector<JournalRow> m_rows;
+    bool m_atEnd = true;
+    QString m_error;
+};
 
 class JournalWindow : public QDialog
 {
     Q_OBJECT
 
 public:
+    // How long the filter waits after the last key before it asks the record.
+    static constexpr int kFilterPauseMs = 300;
+
     JournalWindow(Journal *journal, QWidget *parent = nullptr);
 
     void refresh();
 
 private:
+    void showStatus();
+
     Journal *m_journal;
+    JournalModel *m_model;
     QLineEdit *m_filter;
-    QTableWidget *m_table;
+    QTableView *m_table;
     QLabel *m_status;
+    QTimer *m_pause;
 };

@@ -1,4 +1,4 @@
-// Typed values turned into register values, and MAC address arithmetic.
+// Typed values turned into register values, and the groups of an address text.
 
 #include "device/values.h"
 
@@ -10,7 +10,6 @@ constexpr int kRegisterMax = 0xFFFF;
 constexpr int kRegisterDigits = 5;       // 65535
 constexpr qint64 kFarExponent = 1000000; // far beyond the digits a line edit can hold
 constexpr int kMacGroupCount = 6;
-constexpr int kMacSuffixMax = 0xFFFFFF; // groups 4 to 6 as one number
 
 RegisterValue result(RegisterValue::Status status, quint16 value = 0)
 {
@@ -18,17 +17,6 @@ RegisterValue result(RegisterValue::Status status, quint16 value = 0)
     v.status = status;
     v.value = value;
     return v;
-}
-
-bool isHexDigit(QChar c)
-{
-    const ushort u = c.unicode();
-    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
-}
-
-QString hexGroup(int byte)
-{
-    return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0'));
 }
 
 } // namespace
@@ -107,34 +95,6 @@ QStringList macGroups(const QString &text)
     for (int i = 0; i < kMacGroupCount; ++i)
         groups << text.mid(3 * i, 2);
     return groups;
-}
-
-// Groups 1 to 3 are the vendor's prefix and stay exactly as typed; groups 4
-// to 6 count the block through as one 24-bit number. Past FF:FF:FF there is
-// no address of this block left, so the last one is kept rather than wrapped
-// onto an address already given out.
-MacStep macAdvance(const QString &text, int step)
-{
-    MacStep s;
-    const QStringList groups = macGroups(text);
-    for (int i = 0; i < kMacGroupCount; ++i) {
-        const QString &g = groups.at(i);
-        if (g.size() != 2 || !isHexDigit(g.at(0)) || !isHexDigit(g.at(1)))
-            return s;
-        s.bytes[i] = static_cast<unsigned char>(g.toUInt(nullptr, 16));
-    }
-    s.valid = true;
-
-    const qint64 suffix = (s.bytes[3] << 16) | (s.bytes[4] << 8) | s.bytes[5];
-    qint64 next = suffix + step;
-    if (next < 0 || next > kMacSuffixMax) {
-        s.blockUsedUp = true;
-        next = suffix;
-    }
-    s.nextGroups = groups.mid(0, 3);
-    s.nextGroups << hexGroup(int(next >> 16)) << hexGroup(int((next >> 8) & 0xFF))
-                 << hexGroup(int(next & 0xFF));
-    return s;
 }
 
 bool parseClockText(const QString &text, ClockFields *fields)

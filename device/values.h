@@ -1,7 +1,8 @@
 #pragma once
 
-// What the engineer types, turned into register values; and the MAC address
-// arithmetic of provisioning. Each refuses what it cannot write truthfully.
+// What the engineer types, turned into register values; the groups of a MAC
+// address text (the rules of addresses are in device/macaddress.h). Each
+// refuses what it cannot write truthfully.
 
 #include <QByteArray>
 #include <QString>
@@ -25,18 +26,6 @@ RegisterValue windowValue(const QString &text, int maxValue);
 
 // The six groups of a MAC address text at positions 0, 3, 6, 9, 12, 15.
 QStringList macGroups(const QString &text);
-
-struct MacStep
-{
-    bool valid = false;          // all six groups are two hexadecimal digits
-    bool blockUsedUp = false;    // groups 4 to 6 were FF:FF:FF: no next address
-    unsigned char bytes[6] = {}; // the address as typed, group 1 first
-    // Groups 1 to 3 as typed, 4 to 6 advanced in lower case; at the end of the
-    // block, the address itself.
-    QStringList nextGroups;
-};
-
-MacStep macAdvance(const QString &text, int step = 1);
 
 // A service reply as judged: only Ok carries INFO that can be trusted.
 struct ServiceReply

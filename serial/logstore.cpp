@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -212,31 +213,81 @@ SaveResult saveLines(const QString &fileName, LineStore &lines)
     return {};
 }
 
+namespace {
+
+constexpr int kMaxSameSecondRecords = 1000; // copies started in one second
+
+QString lockFileName(const QString &record)
+{
+    return record + QStringLiteral(".lock");
+}
+
+// A lock that only its holder's end (or its death) releases: a record is held
+// for as long as its copy runs, however long that is.
+std::unique_ptr<QLockFile> takeLock(const QString &record)
+{
+    auto lock = std::make_unique<QLockFile>(lockFileName(record));
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0))
+        return nullptr;
+    return lock;
+}
+
+} // namespace
+
+SessionRecord::SessionRecord()
+    : m_clock([] { return QDateTime::currentDateTime(); })
+{}
+
+SessionRecord::~SessionRecord()
+{
+    flush();
+    m_file.close();
+}
+
 bool SessionRecord::open(const QString &folder, const QDateTime &start)
 {
     if (!QDir().mkpath(folder)) {
         m_error = QStringLiteral("无法建立文件夹 %1").arg(QDir::toNativeSeparators(folder));
         return false;
     }
-    // Two runs started in the same second get a file each.
+    // Two runs started in the same second get a file each: the name is the
+    // first whose lock this copy gets and whose file it makes new, both of
+    // which another copy cannot do at the same time.
     const QString base = sessionFileName(start);
-    QString name = base;
-    for (int n = 2; QFileInfo::exists(QDir(folder).filePath(name)); ++n)
-        name = QString(base).insert(base.size() - 4, QStringLiteral("-%1").arg(n));
-    m_file.setFileName(QDir(folder).filePath(name));
-    // Unbuffered: flush() is one write straight to the system.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        m_error = m_file.errorString();
-        return false;
+    for (int n = 1; n <= kMaxSameSecondRecords; ++n) {
+        const QString name
+            = n == 1 ? base : QString(base).insert(base.size() - 4, QStringLiteral("-%1").arg(n));
+        const QString path = QDir(folder).filePath(name);
+        if (QFileInfo::exists(path))
+            continue; // taken long ago: not worth asking its lock
+        std::unique_ptr<QLockFile> lock = takeLock(path);
+        if (!lock)
+            continue;
+        m_file.setFileName(path);
+        // Unbuffered: flush() is one write straight to the system.
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::NewOnly
+                        | QIODevice::Unbuffered)) {
+            m_lock = std::move(lock);
+            return true;
+        }
+        if (!QFileInfo::exists(path)) {
+            m_error = m_file.errorString();
+            return false;
+        }
     }
-    return true;
+    m_error = QStringLiteral("同一秒内已有太多记录文件");
+    return false;
 }
 
 void SessionRecord::append(Window window, const QString &line)
 {
     if (!m_file.isOpen())
         return;
-    m_pending += window == Traffic ? "报文\t" : "结果\t";
+    static const char *const marks[] = {"报文\t", "结果\t", "串口\t"};
+    m_pending += marks[window];
+    m_pending += m_clock().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toLatin1();
+    m_pending += '\t';
     m_pending += line.toUtf8();
     // Text mode's line ends, so the record reads well in the system's editor.
 #ifdef Q_OS_WIN
@@ -244,20 +295,38 @@ void SessionRecord::append(Window window, const QString &line)
 #else
     m_pending += '\n';
 #endif
+    ++m_pendingLines;
 }
 
 bool SessionRecord::flush()
 {
     if (!m_file.isOpen() || m_pending.isEmpty())
         return true;
+    const qint64 sizeBefore = m_file.size();
+    const qint64 lines = m_pendingLines;
     const qint64 written = m_file.write(m_pending);
+    const bool whole = written == m_pending.size() && m_file.flush();
     m_pending.clear();
-    if (written < 0 || !m_file.flush()) {
+    m_pendingLines = 0;
+    if (!whole) {
+        // A part of the batch may have reached the disk: cut back to whole
+        // lines, so that what follows starts on a line of its own.
         m_error = m_file.errorString();
-        m_file.close();
-        if (m_onFailure)
-            m_onFailure(m_error);
+        m_file.resize(sizeBefore);
+        m_missingLines += lines;
+        if (!m_failing) {
+            m_failing = true;
+            if (m_onFailure)
+                m_onFailure(m_error);
+        }
         return false;
+    }
+    if (m_failing) {
+        m_failing = false;
+        const qint64 missing = m_missingLines;
+        m_missingLines = 0;
+        if (m_onResumed)
+            m_onResumed(missing);
     }
     return true;
 }
@@ -307,6 +376,10 @@ QStringList pruneSessionRecords(const QString &folder, const QDateTime &now, con
         if (keeping && !isRunning)
             keeping = file.lastModified() >= oldest && kept <= keepBytes;
         if (keeping || isRunning)
+            continue;
+        // Another running copy's record is its own to keep, whatever its size.
+        const std::unique_ptr<QLockFile> lock = takeLock(file.absoluteFilePath());
+        if (!lock)
             continue;
         if (QFile::remove(file.absoluteFilePath()))
             removed << file.fileName();

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+class QLockFile;
 class QTemporaryFile;
 
 // A window shows its text in paragraphs and saves them joined by line feeds:
@@ -70,33 +71,58 @@ struct SaveResult
 SaveResult saveLines(const QString &fileName, LineStore &lines);
 
 // The record of one run: every line of both windows in the order they were
-// added, each marked with its window ("报文" traffic, "结果" results) and a
-// tab, UTF-8. Lines wait in memory until flush(), which hands them to the
-// system in one write; a killed process loses only what waited.
+// added, each marked with where it came from ("报文" traffic, "结果" results,
+// "串口" the port opened, closed or lost), the time it came and a tab
+// between each, UTF-8. Lines wait in memory until flush(), which hands them
+// to the system in one write; a killed process loses only what waited.
+//
+// Each running copy of the program holds a lock on its record (a QLockFile
+// beside it, "….txt.lock"), so no other copy writes into it or prunes it.
 class SessionRecord
 {
 public:
-    enum Window { Traffic, Results };
+    enum Window { Traffic, Results, Port };
 
-    // Creates folder if needed and a new file in it named after start.
+    SessionRecord();
+    ~SessionRecord();
+    SessionRecord(const SessionRecord &) = delete;
+    SessionRecord &operator=(const SessionRecord &) = delete;
+
+    // Creates folder if needed and a new file in it named after start, one
+    // that no other copy holds: two copies started in the same second get a
+    // file each.
     bool open(const QString &folder, const QDateTime &start);
     bool isOpen() const { return m_file.isOpen(); }
     QString fileName() const { return m_file.fileName(); }
     QString errorString() const { return m_error; }
+    // The clock that stamps each line; the computer's by default.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
     void append(Window window, const QString &line);
-    // False when a write fails: the record is closed then, takes no further
-    // lines, and tells onFailure once with the system's reason.
+    // False when a write fails: the batch is lost (the file is cut back to
+    // whole lines) and onFailure is told once with the system's reason; the
+    // next batch tries again, and once one is written onResumed is told how
+    // many lines are missing.
     bool flush();
     void setFailureHandler(std::function<void(const QString &)> onFailure)
     {
         m_onFailure = std::move(onFailure);
     }
+    void setResumeHandler(std::function<void(qint64 missingLines)> onResumed)
+    {
+        m_onResumed = std::move(onResumed);
+    }
 
 private:
     std::function<void(const QString &)> m_onFailure;
+    std::function<void(qint64)> m_onResumed;
+    std::function<QDateTime()> m_clock;
     QFile m_file;
+    std::unique_ptr<QLockFile> m_lock;
     QByteArray m_pending;
+    qint64 m_pendingLines = 0;
+    qint64 m_missingLines = 0; // lost since the first failed write
+    bool m_failing = false;
     QString m_error;
 };
 
@@ -107,8 +133,9 @@ QString sessionFileName(const QDateTime &start);
 
 // Removes old session records from folder, oldest first: those last written
 // more than keepDays before now, and those beyond keepBytes counted from the
-// newest. The running record counts but is never removed; files not named
-// like a session record are left alone. Returns the names removed.
+// newest. The running record, and every record another running copy holds
+// locked, count but are never removed; files not named like a session record
+// are left alone. Returns the names removed.
 constexpr int kKeepSessionDays = 30;
 constexpr qint64 kKeepSessionBytes = 500LL * 1024 * 1024;
 QStringList pruneSessionRecords(const QString &folder, const QDateTime &now, const QString &running,

@@ -3,6 +3,7 @@
 #include "serial/messagelog.h"
 
 #include "app/mainwindow.h"
+#include "serial/port.h"
 #include "ui_mainwindow.h"
 
 #include <QDesktopServices>
@@ -173,9 +174,17 @@ void MainWindow::openSessionRecord()
 {
     m_trafficQueue.setView(ui->textBrowser, &m_trafficLog, &m_session, SessionRecord::Traffic);
     m_resultQueue.setView(ui->textBrowser_val, &m_resultLog, &m_session, SessionRecord::Results);
+    m_session.setClock([this] { return m_clock(); });
+    // A full disk stops the record only until there is room again: each
+    // batch tries anew, and the first that is written says what is missing.
     m_session.setFailureHandler([this](const QString &error) {
-        appendResult(QStringLiteral("记录文件写入失败，此后的消息不再记入：%1 (%2)")
+        appendResult(QStringLiteral("记录文件写入失败，消息暂未记入，有空间后自动恢复：%1 (%2)")
                          .arg(QDir::toNativeSeparators(m_session.fileName()), error));
+    });
+    m_session.setResumeHandler([this](qint64 missing) {
+        appendResult(QStringLiteral("记录文件已恢复写入：%1，其间缺少 %2 行")
+                         .arg(QDir::toNativeSeparators(m_session.fileName()))
+                         .arg(missing));
     });
     const QString folder = sessionFolder();
     if (!m_session.open(folder, QDateTime::currentDateTime())) {
@@ -184,6 +193,44 @@ void MainWindow::openSessionRecord()
         return;
     }
     pruneSessionRecords(folder, QDateTime::currentDateTime(), m_session.fileName());
+}
+
+// The port's opening, closing and going away stand in the session record
+// between the lines they explain.
+void MainWindow::recordPortEvents()
+{
+    connect(serialPort, &QIODevice::aboutToClose, this, [this] {
+        recordPortEvent(QStringLiteral("串口 %1 已关闭").arg(serialPort->portName()));
+    });
+    connect(serialPort, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::ResourceError && e != QSerialPort::ReadError
+            && e != QSerialPort::WriteError)
+            return;
+        // A vanished device reports again on every turn of the event loop
+        // until its port is closed: once is the news.
+        if (m_portLossRecorded || !serialPort->isOpen())
+            return;
+        m_portLossRecorded = true;
+        recordPortEvent(QStringLiteral("串口 %1 断开或出错：%2")
+                            .arg(serialPort->portName(), serialPort->errorString()));
+    });
+}
+
+void MainWindow::recordPortOpened()
+{
+    m_portLossRecorded = false;
+    recordPortEvent(openedPortText(serialPort->portName(), serialPort->baudRate(),
+                                   serialPort->dataBits(), serialPort->parity(),
+                                   serialPort->stopBits()));
+}
+
+void MainWindow::recordPortEvent(const QString &text)
+{
+    // After the lines of the windows that came before it, and on disk at once.
+    m_trafficQueue.flush();
+    m_resultQueue.flush();
+    m_session.append(SessionRecord::Port, text);
+    m_session.flush();
 }
 
 void MainWindow::on_pushButtonClearDataRecieve_clicked()

@@ -124,6 +124,7 @@ void MainWindow::on_actionConnect_triggered()
     ui->statusbar->showMessage(openedPortText(serialPort->portName(), serialPort->baudRate(),
                                               serialPort->dataBits(), serialPort->parity(),
                                               serialPort->stopBits()));
+    recordPortOpened();
 }
 
 void MainWindow::on_actionClose_triggered()

@@ -297,8 +297,10 @@ void tst_BadFiles::hundredThousandRows()
     QFile record(MainWindowProbe::sessionFile(w));
     QVERIFY(record.open(QIODevice::ReadOnly | QIODevice::Text));
     const QStringList traffic = QString::fromUtf8(record.readAll()).split(QLatin1Char('\n'));
-    QCOMPARE(traffic.value(0), QStringLiteral("报文\t1=>PDU000001[00:39:28:00:00:01]"));
-    QCOMPARE(traffic.value(99999), QStringLiteral("报文\t100000=>PDU100000[00:39:28:01:86:a0]"));
+    QCOMPARE(withoutTime(traffic.value(0)),
+             QStringLiteral("报文\t1=>PDU000001[00:39:28:00:00:01]"));
+    QCOMPARE(withoutTime(traffic.value(99999)),
+             QStringLiteral("报文\t100000=>PDU100000[00:39:28:01:86:a0]"));
 
     bench.lookUp(QStringLiteral("PDU100000"));
     QCOMPARE(resultLines(w), QStringList{"idx=99999 sn=PDU100000=>[00:39:28:01:86:a0]"});
@@ -337,10 +339,9 @@ void tst_BadFiles::megabyteOnOneLine()
     // The rows that were loaded are found.
     bench.lookUp(QStringLiteral("PDU02"));
     auto *field = widget<QLineEdit>(w, "lineEdit_wrmac");
-    if (rows)
-        QCOMPARE(field->text(), QStringLiteral("00:39:28:90:00:11"));
-    else
-        QVERIFY(!field->hasAcceptableInput()); // not found: emptied
+    // Not found: the field keeps what no lookup put there.
+    QCOMPARE(field->text(),
+             rows ? QStringLiteral("00:39:28:90:00:11") : QStringLiteral("00:39:28:90:00:00"));
 }
 
 void tst_BadFiles::unusableMacRowsAreNeverWritten_data()

@@ -1,7 +1,10 @@
-// config.ini: reading single values and loading the device list from it.
+// config.ini: reading single values, loading the device list from it, and
+// the sections that say which addresses and which record a line uses.
 
 #include "config/devicelist.h"
 #include "config/settings.h"
+#include "device/journal.h"
+#include "device/macaddress.h"
 #include "support/testdata.h"
 
 #include <QtTest>
@@ -230,6 +233,79 @@ private slots:
         load_device_list();
         QCOMPARE(::findEntryByRegister(0x080F), -1);
         QCOMPARE(deviceTable[1].reg, QString());
+    }
+
+    void macBlock_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("block");
+        QTest::addColumn<QString>("problem"); // "" = usable
+
+        const QString standard = QStringLiteral("00:39:28:00:00:00–00:39:28:FF:FF:FF");
+        QTest::newRow("no [mac] section: the default block") << QByteArray() << standard << "";
+        QTest::newRow("first and last, written either way")
+            << QByteArray("[mac]\nfirst=00-39-28-90-00-00\nlast=003928900fff\n")
+            << "00:39:28:90:00:00–00:39:28:90:0F:FF"
+            << "";
+        QTest::newRow("only last") << QByteArray("[mac]\nlast = 00:39:28:00:FF:FF\n")
+                                   << "00:39:28:00:00:00–00:39:28:00:FF:FF"
+                                   << "";
+        QTest::newRow("not an address") << QByteArray("[mac]\nfirst=00:39:28:9000:00\n") << standard
+                                        << "config.ini [mac] first=00:39:28:9000:00 "
+                                           "不是MAC地址（应为 00:39:28:00:00:00 的形式）";
+        QTest::newRow("first after last")
+            << QByteArray("[mac]\nfirst=00:39:28:90:00:00\nlast=00:39:28:80:00:00\n")
+            << "00:39:28:90:00:00–00:39:28:80:00:00"
+            << "config.ini [mac] first=00:39:28:90:00:00 在 last=00:39:28:80:00:00 "
+               "之后，地址段无效";
+        QTest::newRow("a key misspelt")
+            << QByteArray("[mac]\nlats=00:39:28:80:00:00\n") << standard
+            << "config.ini [mac] lats= 不是可用的键（只有 first 和 last）";
+    }
+
+    void macBlock()
+    {
+        QFETCH(QByteArray, ini);
+        writeConfig(ini);
+        QString problem;
+        const MacBlock block = macBlockFromConfig(&problem);
+        QTEST(problem, "problem");
+        QTEST(block.text(), "block");
+    }
+
+    // The keys that refuse the record are tried through the window
+    // (tst_provisioning, recordUnusable); here what the others parse into.
+    void journalOptions_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("problem"); // how it begins; "" = usable
+        QTest::addColumn<bool>("postgres");
+        QTest::addColumn<int>("timeLimitS");
+
+        QTest::newRow("none: SQLite") << QByteArray() << "" << false << 5;
+        QTest::newRow("the shared server")
+            << QByteArray("[journal]\ndriver=PostgreSQL\nhost=db\nport=5433\ndatabase=f\n"
+                          "user=bench\nbench=工位3\ntimeout=10\n")
+            << "" << true << 10;
+        QTest::newRow("another SQLite file")
+            << QByteArray("[journal]\ndriver=sqlite\npath=D:/records/p.db\n") << "" << false << 5;
+        QTest::newRow("a file's key with the server")
+            << QByteArray("[journal]\ndriver=postgresql\npath=p.db\n")
+            << "config.ini [journal] path= 只用于 driver=sqlite" << true << 5;
+    }
+
+    void journalOptions()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, problem);
+        writeConfig(ini);
+        const JournalOptions o = JournalOptions::fromConfig();
+        QVERIFY2(problem.isEmpty() ? o.problem.isEmpty()
+                                   : o.problem.startsWith(problem)
+                                         && o.problem.endsWith(QStringLiteral("生产记录不可用")),
+                 qPrintable(o.problem));
+        QTEST(o.driver == JournalOptions::Postgres, "postgres");
+        QTEST(o.timeLimitS, "timeLimitS");
     }
 };
 

@@ -1,6 +1,6 @@
 // The provisioning record shared by several tool processes: two processes on
 // one SQLite file, two on one PostgreSQL server (a private one, started here),
-// and a server that stops in the middle of a run. Also the CSV export.
+// a server that stops in the middle of a run, and one that hangs.
 //
 // Run with FEEDERBENCH_WRITER_INI set, this program is one bench instead: a
 // window on its own simulated unit, giving 50 units addresses from
@@ -10,6 +10,8 @@
 // for those refused because the record could not be written.
 
 #include "device/journal.h"
+#include "device/journalwindow.h"
+#include "device/macaddress.h"
 #include "support/privaterecord.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
@@ -19,10 +21,14 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
+#include <functional>
+#include <limits>
 
 namespace {
 
@@ -31,8 +37,9 @@ const char kWriterVariable[] = "FEEDERBENCH_WRITER_INI";
 
 QString nextAddress(const QString &address)
 {
-    const MacStep step = macAdvance(address, 1);
-    return step.nextGroups.join(QLatin1Char(':'));
+    quint64 value = 0;
+    parseMac(address, &value);
+    return macAddressText(value + 1);
 }
 
 int runWriter()
@@ -137,6 +144,10 @@ private slots:
     void twoProcessesShareSqliteFile();
     void twoProcessesSharePostgres();
     void serverStoppedInTheMiddle();
+    void hungServerRefusesInTime();
+    void filterOnEitherStore_data();
+    void filterOnEitherStore();
+    void cleanupTestCase() { m_server.reset(); }
 };
 
 void tst_Journal::twoBenchesShareOneRecord(const JournalOptions &options, const QByteArray &section)
@@ -231,6 +242,194 @@ void tst_Journal::serverStoppedInTheMiddle()
     for (const QString &address : run.units)
         QVERIFY2(onRecord.contains(address), qPrintable(address));
     m_server.reset();
+}
+
+// The server's process for the window's connection stops (as a server does
+// under a hung disk or a debugger): the press is refused once the time limit
+// has passed, nothing goes out, and once the server runs again the same
+// address is written and nothing stays pending.
+void tst_Journal::hungServerRefusesInTime()
+{
+    startServer();
+    if (QTest::currentTestFailed())
+        return;
+    QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    BenchRig rig(sample.readAll() + "\n" + postgresSection(*m_server) + "timeout=2\n");
+    QVERIFY(rig.ready());
+    auto *field = widget<QLineEdit>(rig.window(), "lineEdit_wrmac");
+    field->setText(QStringLiteral("00:39:28:90:00:20"));
+    widget<QAbstractButton>(rig.window(), "pushButton_wrmac")->click();
+    QCOMPARE(resultLines(rig.window()).last(), QStringLiteral("MAC读回校验通过"));
+    QCOMPARE(field->text(), QStringLiteral("00:39:28:90:00:21"));
+
+    // Every backend but this helper's own is the window's.
+    QSqlDatabase helper
+        = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("helper"));
+    const JournalOptions options = recordOnServer(*m_server, QStringLiteral("test"));
+    helper.setHostName(options.host);
+    helper.setPort(options.port);
+    helper.setDatabaseName(options.database);
+    helper.setUserName(options.user);
+    QVERIFY2(helper.open(), qPrintable(helper.lastError().text()));
+    QList<qint64> backends;
+    {
+        QSqlQuery query(helper);
+        QVERIFY(query.exec(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE backend_type = "
+                                          "'client backend' AND pid <> pg_backend_pid()")));
+        while (query.next())
+            backends << query.value(0).toLongLong();
+    }
+    QVERIFY(!backends.isEmpty());
+    const auto signalAll = [&backends](int signal) {
+        for (qint64 pid : qAsConst(backends))
+            ::kill(pid_t(pid), signal);
+    };
+    struct Resume
+    {
+        std::function<void()> run;
+        ~Resume() { run(); }
+    } resume{[&] { signalAll(SIGCONT); }};
+    signalAll(SIGSTOP);
+
+    rig.unit().setMac(PduUnit::factoryMac()); // the next unit
+    rig.clearRequests();
+    widget<QAbstractButton>(rig.window(), "pushButton_wrmac")->click();
+    // Refused while the server is still stopped: the window did not wait for it.
+    QVERIFY(rig.requestsSeen().isEmpty());
+    const QString refusal = resultLines(rig.window()).last();
+    QVERIFY2(refusal.contains(QStringLiteral("2 秒内没有完成"))
+                 && refusal.endsWith(QStringLiteral("没有记录就不操作设备，未发送")),
+             qPrintable(refusal));
+    QCOMPARE(field->text(), QStringLiteral("00:39:28:90:00:21"));
+
+    signalAll(SIGCONT);
+    widget<QAbstractButton>(rig.window(), "pushButton_wrmac")->click();
+    QCOMPARE(resultLines(rig.window()).last(), QStringLiteral("MAC读回校验通过"));
+    QCOMPARE(rig.unit().mac(), QByteArray::fromHex("003928900021"));
+
+    const auto pending = [&helper] {
+        QSqlQuery query(helper);
+        query.exec(QStringLiteral("SELECT count(*) FROM attempts WHERE result = 'pending'"));
+        return query.next() ? query.value(0).toInt() : -1;
+    };
+    QTRY_COMPARE(pending(), 0);
+    {
+        QSqlQuery query(helper);
+        QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM attempts WHERE mac = "
+                                          "'00:39:28:90:00:21' AND result = 'verified'")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 1);
+    }
+    helper.close();
+    helper = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("helper"));
+    m_server.reset();
+}
+
+void tst_Journal::filterOnEitherStore_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("count"); // rows found, page after page
+    QTest::addColumn<QString>("newest");
+    QTest::addColumn<QString>("oldest");
+
+    // Units PDU0001 … PDU3000, the first given 00:39:28:00:00:01 and each the
+    // next; more rows than the window looks through before it asks an index.
+    for (const bool postgres : {false, true}) {
+        const char *store = postgres ? "PostgreSQL" : "SQLite";
+        const auto row
+            = [&](const char *what) -> QTestData & { return QTest::addRow("%s: %s", store, what); };
+        row("everything, page after page") << postgres << "" << 3000 << "PDU3000"
+                                           << "PDU0001";
+        row("an old unit by its serial number") << postgres << "PDU0001" << 1 << "PDU0001"
+                                                << "PDU0001";
+        row("a new one, in lower case") << postgres << "pdu2999" << 1 << "PDU2999"
+                                        << "PDU2999";
+        row("a prefix of old units") << postgres << "PDU00" << 99 << "PDU0099"
+                                     << "PDU0001";
+        row("a prefix of every unit") << postgres << "PDU" << 3000 << "PDU3000"
+                                      << "PDU0001";
+        row("an old address") << postgres << "00:39:28:00:00:01" << 1 << "PDU0001"
+                              << "PDU0001";
+        row("a new address with dashes") << postgres << "00-39-28-00-0b-b8" << 1 << "PDU3000"
+                                         << "PDU3000";
+        row("an old address's end") << postgres << "00:00:0A" << 1 << "PDU0010"
+                                    << "PDU0010";
+        row("nothing like it") << postgres << "XYZ" << 0 << ""
+                               << "";
+    }
+}
+
+// The record window's filter finds the same rows on both stores, whether the
+// newest rows answer it or an index has to.
+void tst_Journal::filterOnEitherStore()
+{
+    QFETCH(bool, postgres);
+    QFETCH(QString, filter);
+    QFETCH(int, count);
+    QFETCH(QString, newest);
+    QFETCH(QString, oldest);
+
+    QTemporaryDir dir;
+    JournalOptions options;
+    if (postgres) {
+        if (!m_server) {
+            startServer();
+            if (QTest::currentTestFailed())
+                return;
+        }
+        options = recordOnServer(*m_server, QStringLiteral("test"));
+    } else {
+        options.path = dir.filePath(QStringLiteral("filter.db"));
+    }
+    options.benchSettings = dir.filePath(QStringLiteral("bench.ini"));
+    Journal journal(options);
+    QString error;
+    const bool filled = journal.run(
+        [](QSqlDatabase &db, QString *why) {
+            QSqlQuery query(db);
+            if (!query.exec(QStringLiteral("DELETE FROM attempts")) || !db.transaction()) {
+                *why = query.lastError().text();
+                return false;
+            }
+            query.prepare(QStringLiteral("INSERT INTO attempts (time_ms, bench, port, sn, "
+                                         "operation, mac, result, detail) VALUES (?, 'b', 'p', ?, "
+                                         "'write_mac', ?, 'verified', '')"));
+            for (int i = 1; i <= 3000; ++i) {
+                const unsigned char mac[6] = {0x00, 0x39, 0x28, 0x00, quint8(i >> 8), quint8(i)};
+                query.addBindValue(qint64(i));
+                query.addBindValue(QStringLiteral("PDU%1").arg(i, 4, 10, QLatin1Char('0')));
+                query.addBindValue(macText(mac));
+                if (!query.exec()) {
+                    *why = query.lastError().text();
+                    return false;
+                }
+            }
+            return db.commit();
+        },
+        &error);
+    QVERIFY2(filled, qPrintable(error));
+
+    QVector<JournalRow> found;
+    qint64 before = std::numeric_limits<qint64>::max();
+    for (;;) {
+        const QVector<JournalRow> page
+            = journal.page(filter, before, JournalModel::kPageRows, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        found += page;
+        if (page.size() < JournalModel::kPageRows)
+            break;
+        before = page.last().id;
+    }
+    QCOMPARE(found.size(), count);
+    for (int i = 1; i < found.size(); ++i)
+        QVERIFY(found.at(i).id < found.at(i - 1).id); // newest first, none twice
+    if (count > 0) {
+        QCOMPARE(found.first().sn, newest);
+        QCOMPARE(found.last().sn, oldest);
+    }
 }
 
 int main(int argc, char *argv[])

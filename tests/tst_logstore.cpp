@@ -1,12 +1,27 @@
 // What keeps the message windows' lines, without a window: the store that
 // moves older lines to a temporary file, the session record and the pruning
 // of old records. Saving from the store is tried through the window.
+//
+// Run with FEEDERBENCH_RECORD_CHILD set to a folder, this program is one
+// copy of the tool starting: it waits for a file "go" there, then opens
+// twenty session records stamped with one second and writes its process id
+// into each.
 
 #include "serial/logstore.h"
 
 #include <QDir>
+#include <QLockFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -20,13 +35,35 @@ QStringList allLines(LineStore &store)
     return lines;
 }
 
-// name:age in days:size in kB
+// name:age in days:size in kB; held: another running copy holds it
 struct RecordFile
 {
     QString name;
     int ageDays;
     int kb;
+    bool held = false;
 };
+
+const char kChildVariable[] = "FEEDERBENCH_RECORD_CHILD";
+constexpr int kRecordsPerCopy = 60;
+const QDateTime kSameSecond(QDate(2026, 12, 7), QTime(10, 30, 5));
+
+int openRecordsAsACopy(const QString &folder)
+{
+    while (!QFileInfo::exists(QDir(folder).filePath(QStringLiteral("go"))))
+        QThread::msleep(1);
+    std::vector<std::unique_ptr<SessionRecord>> records;
+    for (int i = 0; i < kRecordsPerCopy; ++i) {
+        records.push_back(std::make_unique<SessionRecord>());
+        if (!records.back()->open(folder, kSameSecond))
+            return 1;
+        records.back()->append(SessionRecord::Results,
+                               QString::number(QCoreApplication::applicationPid()));
+        if (!records.back()->flush())
+            return 1;
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -44,6 +81,8 @@ private slots:
     void storeKeepsEveryLineInOrder();
 
     void recordMarksAndAppends();
+    void copiesStartedInOneSecondGetAFileEach();
+    void recordResumesOnceTheDiskHasRoom();
     void pruning_data();
     void pruning();
 };
@@ -114,27 +153,121 @@ void tst_LogStore::recordMarksAndAppends()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString folder = dir.filePath(QStringLiteral("a/sessions"));
-    const QDateTime start(QDate(2026, 12, 7), QTime(10, 30, 5));
     SessionRecord first;
     SessionRecord second;
-
-    QVERIFY(first.open(folder, start));
-    QVERIFY(second.open(folder, start)); // a second run in the same second
+    QVERIFY(first.open(folder, kSameSecond));
+    QVERIFY(second.open(folder, kSameSecond)); // a second run in the same second
 
     QCOMPARE(QFileInfo(first.fileName()).fileName(), QStringLiteral("2026-12-07_10-30-05.txt"));
     QCOMPARE(QFileInfo(second.fileName()).fileName(), QStringLiteral("2026-12-07_10-30-05-2.txt"));
+    QDateTime now(QDate(2026, 12, 7), QTime(10, 30, 5, 120));
+    first.setClock([&now] { return now; });
     first.append(SessionRecord::Traffic, QStringLiteral("[发送]: 01 03 "));
     QCOMPARE(QFileInfo(first.fileName()).size(), 0); // waits for the batch
+    now = now.addMSecs(7);
     first.append(SessionRecord::Results, QStringLiteral("模块[1]合闸成功"));
     QVERIFY(first.flush());
-    first.append(SessionRecord::Traffic, QStringLiteral("[接收]: 01 "));
+    now = now.addSecs(61);
+    first.append(SessionRecord::Port, QStringLiteral("串口 ttyUSB0 已关闭"));
     QVERIFY(first.flush());
 
     QFile file(first.fileName());
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     QCOMPARE(QString::fromUtf8(file.readAll()),
-             QStringLiteral("报文\t[发送]: 01 03 \n结果\t模块[1]合闸成功\n报文\t[接收]: 01 \n"));
+             QStringLiteral("报文\t2026-12-07 10:30:05.120\t[发送]: 01 03 \n"
+                            "结果\t2026-12-07 10:30:05.127\t模块[1]合闸成功\n"
+                            "串口\t2026-12-07 10:31:06.127\t串口 ttyUSB0 已关闭\n"));
     QCOMPARE(QFileInfo(second.fileName()).size(), 0);
+    // Each is held by its copy while it runs, and let go when it ends.
+    QVERIFY(QFileInfo::exists(first.fileName() + QStringLiteral(".lock")));
+}
+
+// Copies of the tool started in the same second never share a record: a
+// record written by two would interleave two runs' lines.
+void tst_LogStore::copiesStartedInOneSecondGetAFileEach()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    constexpr int kCopies = 8;
+    std::vector<std::unique_ptr<QProcess>> copies;
+    for (int i = 0; i < kCopies; ++i) {
+        copies.push_back(std::make_unique<QProcess>());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QLatin1String(kChildVariable), dir.path());
+        copies.back()->setProcessEnvironment(env);
+        copies.back()->start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(copies.back()->waitForStarted());
+    }
+    QFile go(dir.filePath(QStringLiteral("go")));
+    QVERIFY(go.open(QIODevice::WriteOnly));
+    go.close();
+    for (auto &copy : copies) {
+        QVERIFY(copy->waitForFinished(60000));
+        QCOMPARE(copy->exitCode(), 0);
+    }
+
+    const QStringList records
+        = QDir(dir.path()).entryList({QStringLiteral("2026-12-07_10-30-05*.txt")}, QDir::Files);
+    QCOMPARE(records.size(), kCopies * kRecordsPerCopy);
+    for (const QString &name : records) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), 1); // one copy's one line
+    }
+    // The copies have ended: no lock is left behind.
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.lock")}, QDir::Files), QStringList());
+}
+
+// A full disk stops the record only until there is room again: the lines of
+// the failed batches are missing, the engineer is told once when it fails and
+// once when it resumes, with how many lines are missing, and the file holds
+// whole lines only.
+void tst_LogStore::recordResumesOnceTheDiskHasRoom()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("a file-size limit stands in for a full disk on Unix only");
+#else
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SessionRecord record;
+    QVERIFY(record.open(dir.path(), kSameSecond));
+    record.setClock([] { return kSameSecond; });
+    QStringList failures;
+    QList<qint64> resumed;
+    record.setFailureHandler([&](const QString &why) { failures << why; });
+    record.setResumeHandler([&](qint64 missing) { resumed << missing; });
+    record.append(SessionRecord::Results, QStringLiteral("before"));
+    QVERIFY(record.flush());
+    const qint64 size = QFileInfo(record.fileName()).size();
+
+    rlimit oldLimit{};
+    ::getrlimit(RLIMIT_FSIZE, &oldLimit);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a failed write, not a killed process
+    rlimit full = oldLimit;
+    full.rlim_cur = rlim_t(size + 10);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
+    record.append(SessionRecord::Results, QString(100, QLatin1Char('x')));
+    const bool firstBatch = record.flush();
+    record.append(SessionRecord::Traffic, QStringLiteral("lost 1"));
+    record.append(SessionRecord::Traffic, QStringLiteral("lost 2"));
+    const bool secondBatch = record.flush();
+    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(!firstBatch);
+    QVERIFY(!secondBatch);
+    QCOMPARE(failures.size(), 1);
+    QVERIFY(resumed.isEmpty());
+
+    record.append(SessionRecord::Results, QStringLiteral("after"));
+    QVERIFY(record.flush());
+    QCOMPARE(resumed, QList<qint64>{3});
+    QCOMPARE(failures.size(), 1);
+    QFile file(record.fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    QCOMPARE(QString::fromUtf8(file.readAll()),
+             QStringLiteral("结果\t2026-12-07 10:30:05.000\tbefore\n"
+                            "结果\t2026-12-07 10:30:05.000\tafter\n"));
+#endif
 }
 
 // Limits in kB for the test; the program keeps 30 days and 500 MB.
@@ -163,6 +296,8 @@ void tst_LogStore::pruning_data()
         << QList<RecordFile>{{a, 1, 2}, {b, 2, 9}, {c, 3, 1}} << now << 10 << QStringList{b, c};
     QTest::newRow("the running one stays, old and over the size")
         << QList<RecordFile>{{a, 45, 20}, {b, 2, 1}} << a << 10 << QStringList{b};
+    QTest::newRow("another running copy's record stays, however big")
+        << QList<RecordFile>{{a, 1, 1}, {b, 2, 20, true}, {c, 3, 1}} << now << 10 << QStringList{c};
     QTest::newRow("other files stay, however old")
         << QList<RecordFile>{{QStringLiteral("notes.txt"), 90, 50},
                              {QStringLiteral("2026-12-07_10-00-00.log"), 90, 50},
@@ -180,7 +315,12 @@ void tst_LogStore::pruning()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QDateTime now = QDateTime::currentDateTime();
+    std::vector<std::unique_ptr<QLockFile>> held; // as another copy holds its record
     for (const RecordFile &f : files) {
+        if (f.held) {
+            held.push_back(std::make_unique<QLockFile>(dir.filePath(f.name + ".lock")));
+            QVERIFY(held.back()->tryLock(0));
+        }
         QFile file(dir.filePath(f.name));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray(f.kb * 1024, 'x'));
@@ -199,5 +339,13 @@ void tst_LogStore::pruning()
         QCOMPARE(QFile::exists(dir.filePath(f.name)), !removed.contains(f.name));
 }
 
-QTEST_MAIN(tst_LogStore)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kChildVariable))
+        return openRecordsAsACopy(QString::fromLocal8Bit(qgetenv(kChildVariable)));
+    tst_LogStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_logstore.moc"

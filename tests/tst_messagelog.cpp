@@ -2,6 +2,7 @@
 // log to a file, and the session record that keeps every line of the run.
 
 #include "serial/messagelog.h"
+#include "support/testdata.h"
 #include "support/windowdriver.h"
 
 #include <QApplication>
@@ -52,7 +53,8 @@ void logSend(MainWindow &w, const QString &display)
     MainWindowProbe::logSend(w, kWhen, display);
 }
 
-// The session record's lines, each "报文\t…" or "结果\t…".
+// The session record's lines as the file holds them, each "报文\t<time>\t…",
+// "结果\t<time>\t…" or "串口\t<time>\t…".
 QStringList recordLines(MainWindow &w)
 {
     MainWindowProbe::flushLogs(w);
@@ -135,6 +137,7 @@ private slots:
     void ctrlCCopiesOrCloses();
 
     void recordHoldsBothWindowsInOrder();
+    void recordHoldsThePortsComingsAndGoings();
     void recordThatCannotBeOpenedIsReported();
     void openRecordFolder();
 };
@@ -212,7 +215,7 @@ void tst_MessageLog::clearing()
     ModalAnswerer driver;
     widget<QAction>(w, "actionSave")->trigger();
     QCOMPARE(driver.dialogTitle.isEmpty(), clearsTraffic); // nothing to save: no dialog
-    const QStringList record = recordLines(w);
+    const QStringList record = withoutTimes(recordLines(w));
     QVERIFY(record.contains(QStringLiteral("报文\t[2024-11-07 09:29:33.045][发送]: 01 04 ")));
     QVERIFY(record.contains(QStringLiteral("结果\t模块[1]合闸成功")));
 }
@@ -576,17 +579,50 @@ void tst_MessageLog::recordHoldsBothWindowsInOrder()
     const int before = recordLines(w).size(); // the start-up's lines
     widget<QPushButton>(w, "pushButtonClearDataRecieve")->click();
 
+    // Each line carries the time it came, also those with a time of their own.
+    MainWindowProbe::setClock(w, QDateTime(QDate(2026, 12, 7), QTime(10, 30, 0, 250)));
     logSend(w, QStringLiteral("55 03 08 0F 00 04 7B BE "));
     MainWindowProbe::logResult(w, QStringLiteral("设备时间:2026-03-15 12:30:45:00"));
     logSend(w, QStringLiteral("55 06 08 02 00 00 27 BE "));
     MainWindowProbe::logResult(w, QStringLiteral("第一行\r\n第二行"));
 
+    const QString at = QStringLiteral("\t2026-12-07 10:30:00.250\t");
     QCOMPARE(recordLines(w).mid(before),
-             (QStringList{"报文\t[2024-11-07 09:29:33.045][发送]: 55 03 08 0F 00 04 7B BE ",
-                          "结果\t设备时间:2026-03-15 12:30:45:00",
-                          "报文\t[2024-11-07 09:29:33.045][发送]: 55 06 08 02 00 00 27 BE ",
-                          "结果\t第一行", "结果\t第二行"}));
+             (QStringList{"报文" + at + "[2024-11-07 09:29:33.045][发送]: 55 03 08 0F 00 04 7B BE ",
+                          "结果" + at + "设备时间:2026-03-15 12:30:45:00",
+                          "报文" + at + "[2024-11-07 09:29:33.045][发送]: 55 06 08 02 00 00 27 BE ",
+                          "结果" + at + "第一行", "结果" + at + "第二行"}));
     QCOMPARE(resultLines(w), (QStringList{"设备时间:2026-03-15 12:30:45:00", "第一行", "第二行"}));
+}
+
+// The port opened, closed and lost stand in the record among the lines they
+// explain.
+void tst_MessageLog::recordHoldsThePortsComingsAndGoings()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a pseudo-terminal");
+#else
+    PtyPair line;
+    MainWindow w;
+    const int before = recordLines(w).size();
+    QVERIFY(openPortOn(w, line.slavePath()));
+    MainWindowProbe::logResult(w, QStringLiteral("模块[1]合闸成功"));
+    widget<QAction>(w, "actionClose")->trigger();
+    QVERIFY(openPortOn(w, line.slavePath()));
+    line.closeMaster(); // the cable pulled
+    QTRY_VERIFY(!portIsOpen(w));
+
+    const QString port = windowPort(w)->portName(); // "pts/3"
+    const QStringList lines = withoutTimes(recordLines(w).mid(before));
+    QCOMPARE(lines.mid(0, 4),
+             (QStringList{"串口\t串口 " + port + " 已打开：9600 8N1", "结果\t模块[1]合闸成功",
+                          "串口\t串口 " + port + " 已关闭",
+                          "串口\t串口 " + port + " 已打开：9600 8N1"}));
+    QCOMPARE(lines.size(), 6); // lost once, however often the port says so, then closed
+    QVERIFY2(lines.at(4).startsWith("串口\t串口 " + port + " 断开或出错："),
+             qPrintable(lines.at(4)));
+    QCOMPARE(lines.at(5), "串口\t串口 " + port + " 已关闭");
+#endif
 }
 
 // Where the record cannot be written the windows and their saving work on,

@@ -1,5 +1,6 @@
-// Typed values into register values, MAC arithmetic and the clock block:
+// Typed values into register values, MAC addresses and the clock block:
 // the rules the write operations rely on, checked without a window.
+#include "device/macaddress.h"
 #include "device/values.h"
 
 #include <QtTest>
@@ -16,8 +17,10 @@ private slots:
     void windowValue();
     void macGroups_data();
     void macGroups();
-    void macAdvance_data();
-    void macAdvance();
+    void parseMac_data();
+    void parseMac();
+    void nextMacText_data();
+    void nextMacText();
     void clockBlock_data();
     void clockBlock();
 };
@@ -151,52 +154,67 @@ void tst_Values::macGroups()
     QCOMPARE(got.join(QLatin1Char('|')), groups);
 }
 
-void tst_Values::macAdvance_data()
+void tst_Values::parseMac_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<bool>("usedUp");
-    QTest::addColumn<QByteArray>("bytes"); // hex
-    QTest::addColumn<QString>("next");
+    QTest::addColumn<QByteArray>("address"); // hex; "" = not an address
+    QTest::addColumn<QString>("grouped");    // as the "设置mac=" line shows it
 
     // clang-format off
-    QTest::newRow("plain step") << "00:39:28:90:00:00" << true << false
-                                << QByteArray("003928900000") << "00:39:28:90:00:01";
-    QTest::newRow("carry into group 5") << "00:39:28:90:00:FF" << true << false
-                                        << QByteArray("0039289000ff") << "00:39:28:90:01:00";
-    QTest::newRow("carry into group 4") << "00:39:28:90:FF:FF" << true << false
-                                        << QByteArray("00392890ffff") << "00:39:28:91:00:00";
-    QTest::newRow("4 to 6 lower-case: 9A -> 9a, 0A -> 0b")
-        << "00:39:28:9A:00:0A" << true << false << QByteArray("0039289a000a")
-        << "00:39:28:9a:00:0b";
-    QTest::newRow("prefix as typed") << "Ab:cD:eF:00:00:00" << true << false
-                                     << QByteArray("abcdef000000") << "Ab:cD:eF:00:00:01";
-    QTest::newRow("end of block keeps the last") << "00:39:28:FF:FF:FF" << true << true
-                                                 << QByteArray("003928ffffff") << "00:39:28:ff:ff:ff";
-    QTest::newRow("not hex") << "00:39:28:90:0G:00" << false << false << QByteArray() << "";
-    QTest::newRow("one digit group") << "00:39:28:90:00:F" << false << false << QByteArray() << "";
-    QTest::newRow("blank stripped by the mask") << "00:39:28:9:00:FF" << false << false
-                                                << QByteArray() << "";
-    QTest::newRow("sign is not a digit") << "00:39:28:+9:00:FF" << false << false
-                                         << QByteArray() << "";
-    QTest::newRow("empty") << "" << false << false << QByteArray() << "";
+    QTest::newRow("colons") << "00:39:28:90:00:FF" << QByteArray("0039289000ff") << "00:39:28:90:00:FF";
+    QTest::newRow("dashes, lower case") << "00-39-28-90-0a-ff" << QByteArray("003928900aff")
+                                        << "00:39:28:90:0a:ff";
+    QTest::newRow("a label's twelve digits") << "003928900020" << QByteArray("003928900020")
+                                             << "00:39:28:90:00:20";
+    QTest::newRow("blanks around") << " 00:39:28:90:00:20\t" << QByteArray("003928900020")
+                                   << "00:39:28:90:00:20";
+    QTest::newRow("two kinds of separator") << "00:39-28:90:00:20" << QByteArray()
+                                            << "00:39-28:90:00:20";
+    QTest::newRow("five groups") << "00:39:28:90:00" << QByteArray() << "00:39:28:90:00";
+    QTest::newRow("thirteen digits") << "0039289000201" << QByteArray() << "0039289000201";
+    QTest::newRow("a group of one") << "00:39:28:90:0:201" << QByteArray() << "00:39:28:90:0:201";
+    QTest::newRow("not hexadecimal") << "00:39:28:9G:00:20" << QByteArray() << "00:39:28:9G:00:20";
+    QTest::newRow("a blank inside") << "00:39:28:9 :00:20" << QByteArray() << "00:39:28:9 :00:20";
+    QTest::newRow("a dot") << "0039.2890.0020" << QByteArray() << "0039.2890.0020";
+    QTest::newRow("empty") << "" << QByteArray() << "";
     // clang-format on
 }
 
-void tst_Values::macAdvance()
+void tst_Values::parseMac()
 {
     QFETCH(QString, text);
-    QFETCH(bool, valid);
-    QFETCH(bool, usedUp);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, next);
-    const MacStep s = ::macAdvance(text, 1);
-    QCOMPARE(s.valid, valid);
-    if (!valid)
-        return;
-    QCOMPARE(s.blockUsedUp, usedUp);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(s.bytes), 6).toHex(), bytes);
-    QCOMPARE(s.nextGroups.join(QLatin1Char(':')), next);
+    QFETCH(QByteArray, address);
+    quint64 value = 0;
+    QCOMPARE(::parseMac(text, &value), !address.isEmpty());
+    if (!address.isEmpty())
+        QCOMPARE(QByteArray::number(value, 16).rightJustified(12, '0'), address);
+    QTEST(groupedMacText(text), "grouped");
+}
+
+void tst_Values::nextMacText_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("next");
+
+    // clang-format off
+    QTest::newRow("plain step") << "00:39:28:90:00:00" << "00:39:28:90:00:01";
+    QTest::newRow("carry into group 5") << "00:39:28:90:00:FF" << "00:39:28:90:01:00";
+    QTest::newRow("carry into group 4") << "00:39:28:90:FF:FF" << "00:39:28:91:00:00";
+    QTest::newRow("4 to 6 lower-case: 9A -> 9a, 0A -> 0b") << "00:39:28:9A:00:0A"
+                                                           << "00:39:28:9a:00:0b";
+    QTest::newRow("prefix as typed") << "Ab:cD:eF:00:00:00" << "Ab:cD:eF:00:00:01";
+    QTest::newRow("typed without separators") << "AbCdEf0000fe" << "Ab:Cd:Ef:00:00:ff";
+    QTest::newRow("a carry into the prefix changes it") << "00:39:28:FF:FF:FF"
+                                                        << "00:39:29:00:00:00";
+    // clang-format on
+}
+
+void tst_Values::nextMacText()
+{
+    QFETCH(QString, typed);
+    quint64 address = 0;
+    QVERIFY(::parseMac(typed, &address));
+    QTEST(::nextMacText(typed, address + 1), "next");
 }
 
 void tst_Values::clockBlock_data()

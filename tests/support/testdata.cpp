@@ -11,6 +11,9 @@ ScratchDir::ScratchDir()
     // test's own, never the user's.
     m_previousDataHome = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("data"))));
+    // And what the bench remembers of its record goes with it.
+    m_previousConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("config"))));
 }
 
 ScratchDir::~ScratchDir()
@@ -20,6 +23,10 @@ ScratchDir::~ScratchDir()
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", m_previousDataHome);
+    if (m_previousConfigHome.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", m_previousConfigHome);
 }
 
 bool ScratchDir::write(const QString &name, const QByteArray &content) const
@@ -110,5 +117,22 @@ QStringList trimmed(const QStringList &lines)
     QStringList out;
     for (const QString &line : lines)
         out << line.trimmed();
+    return out;
+}
+
+QString withoutTime(const QString &recordLine)
+{
+    const int first = recordLine.indexOf(QLatin1Char('\t'));
+    const int second = first < 0 ? -1 : recordLine.indexOf(QLatin1Char('\t'), first + 1);
+    if (second < 0)
+        return recordLine;
+    return recordLine.left(first) + recordLine.mid(second);
+}
+
+QStringList withoutTimes(const QStringList &recordLines)
+{
+    QStringList out;
+    for (const QString &line : recordLines)
+        out << withoutTime(line);
     return out;
 }

@@ -11,8 +11,9 @@
 
 // A fresh working directory for one test case, entered on construction and
 // left (and removed) on destruction. A fresh path each time also keeps
-// QSettings' cache of parsed files out of the way. XDG_DATA_HOME points into
-// it while it lives, so a window's provisioning record is the test's own.
+// QSettings' cache of parsed files out of the way. XDG_DATA_HOME and
+// XDG_CONFIG_HOME point into it while it lives, so a window's provisioning
+// record, and what the bench remembers of it, are the test's own.
 class ScratchDir
 {
 public:
@@ -30,6 +31,7 @@ private:
     QTemporaryDir m_dir;
     QString m_previous;
     QByteArray m_previousDataHome;
+    QByteArray m_previousConfigHome;
     bool m_entered = false;
 };
 
@@ -62,3 +64,7 @@ QByteArray servicePacket(quint8 fourth, const QByteArray &info = QByteArray());
 QString asSeen(const QByteArray &request);
 // Result lines without the blanks around them.
 QStringList trimmed(const QStringList &lines);
+// A session-record line without its time: "报文\t2026-12-07 10:30:00.123\t…"
+// as "报文\t…" (a line without the time field comes back as it is).
+QString withoutTime(const QString &recordLine);
+QStringList withoutTimes(const QStringList &recordLines);

@@ -28,6 +28,16 @@ BenchRig::BenchRig(const QByteArray &configIni, const QByteArray &macCsv)
               && openPortOn(*m_window, m_unit->line.portPath());
 }
 
+bool BenchRig::restartWindow(const std::function<void()> &whileClosed)
+{
+    m_window.reset();
+    if (whileClosed)
+        whileClosed();
+    m_window = std::make_unique<MainWindow>();
+    m_ready = openPortOn(*m_window, m_unit->line.portPath());
+    return m_ready;
+}
+
 BenchRig::~BenchRig()
 {
     m_window.reset(); // closes the port before the line's master goes

@@ -9,6 +9,7 @@
 #include "tools/pduunit.h"
 #include "tools/simline.h"
 
+#include <functional>
 #include <memory>
 
 struct UnitOnLine
@@ -50,6 +51,11 @@ public:
     // Requests the unit saw, as hex text "55 06 18 02 00 00 23 7E".
     QStringList requestsSeen() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
+
+    // The window closed and started again in the same folder, its port
+    // opened on the same unit: what a bench does between two shifts.
+    // whileClosed runs in between.
+    bool restartWindow(const std::function<void()> &whileClosed = {});
 
     void selectModule(const QString &module); // comboBox_md's text
     void click(const char *buttonName);

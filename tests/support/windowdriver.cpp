@@ -15,13 +15,15 @@
 #include <QTextDocument>
 #include <QTreeWidget>
 
-// Every window records its session in the application's data folder; a test's
-// windows record into a scratch folder of the test process instead, never into
-// the home of whoever runs the tests. It goes when the process ends.
+// Every window records its session in the application's data folder, and
+// the bench's own settings in its configuration folder; a test's windows use
+// a scratch folder of the test process instead, never the home of whoever
+// runs the tests. It goes when the process ends.
 static void keepSessionRecordsOutOfHome()
 {
     static QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (dataHome.path() + QStringLiteral("/config")).toLocal8Bit());
 }
 Q_COREAPP_STARTUP_FUNCTION(keepSessionRecordsOutOfHome)
 
