@@ -382,6 +382,7 @@ int runCommandLine(const QStringList &arguments)
         printOut(versionText());
         return kExitPassed;
     }
+    setAsideStandardOutput(options.verbose);
     // The device list and the record's settings come from the file the
     // engineer named, as the window reads them from its folder.
     set_config_file(options.configFile);

@@ -5,8 +5,61 @@
 #include <QJsonDocument>
 
 #include <cstdio>
+#include <fcntl.h>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
+
+FILE *results = stdout;
+
+#ifdef Q_OS_WIN
+int duplicate(int fd)
+{
+    return _dup(fd);
+}
+int replace(int from, int to)
+{
+    return _dup2(from, to);
+}
+int openNull()
+{
+    return _open("NUL", _O_WRONLY);
+}
+FILE *streamOf(int fd)
+{
+    return _fdopen(fd, "w");
+}
+void closeFd(int fd)
+{
+    _close(fd);
+}
+#else
+int duplicate(int fd)
+{
+    return ::dup(fd);
+}
+int replace(int from, int to)
+{
+    return ::dup2(from, to);
+}
+int openNull()
+{
+    return ::open("/dev/null", O_WRONLY);
+}
+FILE *streamOf(int fd)
+{
+    return ::fdopen(fd, "w");
+}
+void closeFd(int fd)
+{
+    ::close(fd);
+}
+#endif
 
 void print(FILE *stream, const QString &text)
 {
@@ -17,9 +70,28 @@ void print(FILE *stream, const QString &text)
 
 } // namespace
 
+void setAsideStandardOutput(bool diagnosticsToStandardError)
+{
+    std::fflush(stdout);
+    const int kept = duplicate(fileno(stdout));
+    FILE *stream = kept >= 0 ? streamOf(kept) : nullptr;
+    if (!stream)
+        return; // the results and the diagnostics then share standard output
+    results = stream;
+    if (diagnosticsToStandardError) {
+        replace(fileno(stderr), fileno(stdout));
+        return;
+    }
+    const int null = openNull();
+    if (null >= 0) {
+        replace(null, fileno(stdout));
+        closeFd(null);
+    }
+}
+
 void printOut(const QString &text)
 {
-    print(stdout, text);
+    print(results, text);
 }
 
 void printErr(const QString &text)
@@ -30,8 +102,8 @@ void printErr(const QString &text)
 void printJson(const QJsonObject &document)
 {
     const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), results);
+    std::fflush(results);
 }
 
 void ConsoleSink::resultLine(const QString &line, Tone tone)

@@ -10,6 +10,12 @@
 #include <QString>
 #include <QStringList>
 
+// Keeps standard output for the program's own results. The service packet
+// codec prints its diagnostic lines there ("[get_dz_wr_pak:370]: ..."); a
+// script reading the results, or one JSON document, must not get them. They
+// go to standard error with verbose, else nowhere.
+void setAsideStandardOutput(bool diagnosticsToStandardError);
+
 // Writes text and a line end, UTF-8, and hands it to the system at once: a
 // station script reading the pipe sees each line as it happens.
 void printOut(const QString &text);
