@@ -9,15 +9,21 @@
 #include "cli/options.h"
 #include "cli/seriallink.h"
 #include "config/devicelist.h"
+#include "config/mactable.h"
 #include "config/settings.h"
 #include "device/decode.h"
+#include "device/journal.h"
+#include "device/macprovisioning.h"
 #include "device/operations.h"
 #include "device/runreport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSerialPortInfo>
+
+#include <memory>
 
 namespace {
 
@@ -91,6 +97,9 @@ private:
     int ports();
     int read();
     int switchModules();
+    int readMac();
+    int writeMac();
+    int reset();
 
     bool loadDeviceList();
     bool openLink();
@@ -98,6 +107,11 @@ private:
     int fail(const QString &message);
     // How the work ended: lost port or Ctrl+C, else by the unit's answers.
     int finish(const RunTally &tally, int total);
+    // A service command's end: a lost port or Ctrl+C before its outcome is
+    // the tool's, else status as the command found it.
+    int finishService(const QJsonObject &result, int status);
+    // The provisioning record the window keeps, by the same [journal] settings.
+    Journal &journal();
     int done(int status);
 
     const CliOptions &m_options;
@@ -108,6 +122,7 @@ private:
     QJsonObject m_json;
     QJsonArray m_results;
     QElapsedTimer m_clock;
+    std::unique_ptr<Journal> m_journal;
 };
 
 int CommandRun::run()
@@ -122,6 +137,12 @@ int CommandRun::run()
         return read();
     case CliCommand::Switch:
         return switchModules();
+    case CliCommand::ReadMac:
+        return readMac();
+    case CliCommand::WriteMac:
+        return writeMac();
+    case CliCommand::Reset:
+        return reset();
     case CliCommand::None:
         break;
     }
@@ -347,6 +368,120 @@ int CommandRun::switchModules()
     if (modules.size() > 1)
         m_sink.resultLine(summaryLine(tally, m_clock.elapsed()));
     return finish(tally, modules.size());
+}
+
+Journal &CommandRun::journal()
+{
+    if (!m_journal)
+        m_journal = std::make_unique<Journal>(JournalOptions::fromConfig());
+    return *m_journal;
+}
+
+int CommandRun::finishService(const QJsonObject &result, int status)
+{
+    m_results.append(result);
+    if (!m_link.lostText().isEmpty()) {
+        printErr(m_link.lostText());
+        m_sink.resultLine(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
+        m_json.insert(QStringLiteral("abortReason"), m_link.lostText());
+        return done(kExitToolFailed);
+    }
+    if (status != kExitPassed && m_stop.requested()) {
+        m_json.insert(QStringLiteral("abortReason"), QStringLiteral("Ctrl+C"));
+        return done(kExitToolFailed);
+    }
+    return done(status);
+}
+
+int CommandRun::readMac()
+{
+    if (!openLink())
+        return kExitToolFailed;
+    MacProvisioning provisioning(m_link, m_sink, journal());
+    const QString mac = provisioning.readMac(m_options.sn);
+    // The window shows the address in its field; here it is a line of its own.
+    if (!mac.isEmpty())
+        m_sink.resultLine(QStringLiteral("读取的MAC地址：%1").arg(mac), Tone::Good);
+    QJsonObject result{{QStringLiteral("operation"), QLatin1String(kOpReadMac)},
+                       {QStringLiteral("sn"), m_options.sn},
+                       {QStringLiteral("mac"), mac},
+                       {QStringLiteral("outcome"),
+                        mac.isEmpty() ? QStringLiteral("failed") : QStringLiteral("ok")},
+                       {QStringLiteral("recorded"), !provisioning.recordUnwritable()}};
+    return finishService(result, mac.isEmpty() ? kExitUnitFailed : kExitPassed);
+}
+
+int CommandRun::writeMac()
+{
+    QString address = m_options.mac;
+    if (!m_options.sn.isEmpty()) {
+        // The unit's address from the line's table, as the window's SN field finds it.
+        QFile file(m_options.macTableFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("打不开 MAC 地址表 %1：%2")
+                            .arg(m_options.macTableFile, file.errorString()));
+        const MacTable table = readMacTable(file);
+        if (m_options.verbose) {
+            for (const QString &line : table.lines)
+                printErr(line);
+        }
+        const int index = findSerialNumber(table.snList, m_options.sn);
+        if (index < 0)
+            return fail(QStringLiteral("sn=%1 not find!!!（%2 中没有该 SN），未写入")
+                            .arg(m_options.sn, m_options.macTableFile));
+        address = table.macList.at(index);
+    }
+    if (!openLink())
+        return kExitToolFailed;
+    MacProvisioning provisioning(m_link, m_sink, journal());
+    const MacWriteOutcome outcome = provisioning.writeMac(address, m_options.sn);
+    static const char *const outcomes[] = {"verified", "refused", "failed", "aborted"};
+    QJsonObject result{{QStringLiteral("operation"), QLatin1String(kOpWriteMac)},
+                       {QStringLiteral("sn"), m_options.sn},
+                       {QStringLiteral("mac"), outcome.address},
+                       {QStringLiteral("outcome"), QLatin1String(outcomes[outcome.status])}};
+    if (!outcome.why.isEmpty())
+        result.insert(QStringLiteral("reason"), outcome.why);
+    if (!outcome.next.isEmpty())
+        result.insert(QStringLiteral("next"), outcome.next);
+    int status = kExitUnitFailed;
+    switch (outcome.status) {
+    case MacWriteOutcome::Verified:
+        status = kExitPassed;
+        break;
+    case MacWriteOutcome::Refused:
+        // An address the record refuses is the unit's failure; a record that
+        // cannot be written is the tool's.
+        if (provisioning.recordUnwritable()) {
+            status = kExitToolFailed;
+            m_json.insert(QStringLiteral("error"), outcome.why);
+        }
+        break;
+    case MacWriteOutcome::Failed:
+        break;
+    case MacWriteOutcome::Aborted:
+        status = kExitToolFailed;
+        break;
+    }
+    return finishService(result, status);
+}
+
+int CommandRun::reset()
+{
+    if (!openLink())
+        return kExitToolFailed;
+    MacProvisioning provisioning(m_link, m_sink, journal());
+    const bool ok = provisioning.factoryReset(m_options.sn);
+    QJsonObject result{
+        {QStringLiteral("operation"), QLatin1String(kOpFactoryReset)},
+        {QStringLiteral("sn"), m_options.sn},
+        {QStringLiteral("outcome"), ok ? QStringLiteral("ok") : QStringLiteral("failed")}};
+    int status = ok ? kExitPassed : kExitUnitFailed;
+    if (provisioning.recordUnwritable()) {
+        status = kExitToolFailed;
+        m_json.insert(QStringLiteral("error"), m_sink.lines().last());
+    }
+    return finishService(result, status);
 }
 
 QString versionText()

@@ -15,6 +15,8 @@ int main(int argc, char *argv[])
     SetConsoleOutputCP(CP_UTF8);
 #endif
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("feederbench-cli"));
+    // The window's name: the provisioning record and this bench's own
+    // settings are looked for where the window keeps them.
+    QCoreApplication::setApplicationName(QStringLiteral("feederbench"));
     return runCommandLine(app.arguments().mid(1));
 }

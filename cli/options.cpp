@@ -16,9 +16,10 @@ struct OptionSpec
 };
 
 const OptionSpec kOptions[] = {
-    {"port", true},      {"baud", true},     {"parity", true}, {"data-bits", true},
-    {"stop-bits", true}, {"timeout", true},  {"config", true}, {"module", true},
-    {"json", false},     {"verbose", false}, {"help", false},  {"version", false},
+    {"port", true},      {"baud", true},    {"parity", true},    {"data-bits", true},
+    {"stop-bits", true}, {"timeout", true}, {"config", true},    {"module", true},
+    {"sn", true},        {"mac", true},     {"mac-table", true}, {"json", false},
+    {"verbose", false},  {"help", false},   {"version", false},
 };
 
 // The options every command that opens the port takes.
@@ -41,10 +42,18 @@ struct CommandSpec
 };
 
 const CommandSpec kCommands[] = {
-    {"ports", CliCommand::Ports},
-    {"read", CliCommand::Read},
-    {"switch", CliCommand::Switch},
+    {"ports", CliCommand::Ports},        {"read", CliCommand::Read},
+    {"switch", CliCommand::Switch},      {"read-mac", CliCommand::ReadMac},
+    {"write-mac", CliCommand::WriteMac}, {"reset", CliCommand::Reset},
 };
+
+QString commandList()
+{
+    QStringList names;
+    for (const CommandSpec &c : kCommands)
+        names << QLatin1String(c.name);
+    return names.join(QStringLiteral("、"));
+}
 
 struct SwitchName
 {
@@ -137,6 +146,7 @@ private:
     bool commandFromPositionals();
     bool optionsFitCommand();
     bool lineSettings();
+    bool serviceCommand();
     bool has(const char *name) const { return m_values.contains(QLatin1String(name)); }
     QString value(const char *name) const { return m_values.value(QLatin1String(name)); }
 
@@ -193,14 +203,14 @@ bool Reader::split(const QStringList &arguments)
 bool Reader::commandFromPositionals()
 {
     if (m_positionals.isEmpty())
-        return fail(QStringLiteral("没有给出命令（ports、read、switch）"));
+        return fail(QStringLiteral("没有给出命令（%1）").arg(commandList()));
     const QString name = m_positionals.takeFirst();
     for (const CommandSpec &c : kCommands) {
         if (name == QLatin1String(c.name))
             o->command = c.command;
     }
     if (o->command == CliCommand::None)
-        return fail(QStringLiteral("未知命令“%1”（可用：ports、read、switch）").arg(name));
+        return fail(QStringLiteral("未知命令“%1”（可用：%2）").arg(name, commandList()));
     return true;
 }
 
@@ -213,7 +223,22 @@ bool Reader::optionsFitCommand()
     if (o->command != CliCommand::Ports) {
         for (const char *name : kLineOptions)
             allowed << QLatin1String(name);
+    }
+    switch (o->command) {
+    case CliCommand::Read:
+    case CliCommand::Switch:
         allowed << QStringLiteral("module");
+        break;
+    case CliCommand::WriteMac:
+        allowed << QStringLiteral("mac") << QStringLiteral("mac-table");
+        Q_FALLTHROUGH();
+    case CliCommand::ReadMac:
+    case CliCommand::Reset:
+        allowed << QStringLiteral("sn");
+        break;
+    case CliCommand::Ports:
+    case CliCommand::None:
+        break;
     }
     for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
         if (!allowed.contains(it.key()))
@@ -286,6 +311,36 @@ bool Reader::lineSettings()
     return true;
 }
 
+// read-mac, write-mac, reset: the unit's serial number for the record, and
+// for a write the address or where to look it up.
+bool Reader::serviceCommand()
+{
+    if (!m_positionals.isEmpty())
+        return fail(QStringLiteral("%1 命令不带参数：“%2”")
+                        .arg(commandName(o->command), m_positionals.first()));
+    if (has("sn")) {
+        o->sn = value("sn");
+        // A stray blank is part of what the scanner typed, as in the window;
+        // an empty serial number is none.
+        if (o->sn.isEmpty())
+            return fail(QStringLiteral("--sn 的值为空"));
+    }
+    if (o->command != CliCommand::WriteMac)
+        return true;
+    if (has("mac-table")) {
+        o->macTableFile = value("mac-table");
+        if (o->macTableFile.trimmed().isEmpty())
+            return fail(QStringLiteral("--mac-table 的值为空"));
+    }
+    if (has("sn") == has("mac"))
+        return fail(QStringLiteral("write-mac 需要 --sn 或 --mac 中的一个：--sn 在 mac.csv 中查出"
+                                   "该设备的地址，--mac 直接给出地址"));
+    if (has("mac-table") && !has("sn"))
+        return fail(QStringLiteral("--mac-table 只和 --sn 一起用"));
+    o->mac = value("mac");
+    return true;
+}
+
 bool Reader::read(const QStringList &arguments)
 {
     if (!split(arguments))
@@ -305,6 +360,9 @@ bool Reader::read(const QStringList &arguments)
     }
     if (!lineSettings())
         return false;
+    if (o->command == CliCommand::ReadMac || o->command == CliCommand::WriteMac
+        || o->command == CliCommand::Reset)
+        return serviceCommand();
     if (has("module")) {
         o->modulesGiven = true;
         if (!parseModules(value("module"), &o->modules, m_error))
@@ -380,9 +438,19 @@ QString helpText()
         "      执行开关按钮的命令。COMMAND：close（合闸）、open（分闸）、remote-on（远控使能）、\n"
         "      remote-off（远控关闭）、lvd-on（脱离使能）、lvd-off（脱离关闭）、\n"
         "      time-on（时段控使能）、time-off（时段控关闭）。\n"
+        "  read-mac [--sn SN]\n"
+        "      读取设备的 MAC 地址。\n"
+        "  write-mac (--sn SN | --mac 地址)\n"
+        "      写入 MAC 地址并读回校验：--sn 在 mac.csv 中查出该设备的地址，--mac 直接给出地址。\n"
+        "      与窗口相同的规则：地址须在本线的地址段内且为单播地址；生产记录先为该 SN 占用地址，\n"
+        "      已给过其他设备的地址、或已有另一地址的设备都被拒绝，不发送。\n"
+        "  reset [--sn SN]\n"
+        "      恢复出厂默认。\n"
+        "  以上三个命令都先写入生产记录（与窗口共用同一记录，见 config.ini 的 [journal]），\n"
+        "  记录无法写入时不发送写入和恢复出厂的报文。\n"
         "\n"
         "选项：\n"
-        "  --port 串口          串口名，如 COM3、ttyUSB0 或 /dev/ttyUSB0（read、switch 必需）\n"
+        "  --port 串口          串口名，如 COM3、ttyUSB0 或 /dev/ttyUSB0（ports 以外的命令必需）\n"
         "  --baud 波特率        默认 9600\n"
         "  --parity 校验        none（无校验，默认）、odd（奇校验）或 even（偶校验）\n"
         "  --data-bits 位数     7 或 8（默认 8）\n"
@@ -390,7 +458,10 @@ QString helpText()
         "  --timeout 毫秒       每个请求等待应答的最长时间（默认 1000）\n"
         "  --module M|all       模块号 0～5 或 10，多个用逗号分开；all 为全部七个模块\n"
         "                       （read 默认为模块 0）\n"
-        "  --config 文件        设备列表文件（默认为当前目录的 config.ini）\n"
+        "  --config 文件        设备列表和生产记录的设置（默认为当前目录的 config.ini）\n"
+        "  --sn SN              设备序列号，记入生产记录\n"
+        "  --mac 地址           write-mac 要写入的地址，如 00:39:28:90:00:05\n"
+        "  --mac-table 文件     序列号与 MAC 地址对照表（默认为当前目录的 mac.csv）\n"
         "  --json               标准输出上只输出一个 JSON 文档（英文键名，见 README）\n"
         "  --verbose            在标准错误上输出每个请求和应答（十六进制，带毫秒时间）\n"
         "  -h, --help           显示本帮助\n"
@@ -398,8 +469,9 @@ QString helpText()
         "\n"
         "退出状态：\n"
         "  0  完成，全部通过\n"
-        "  1  设备未通过：没有应答、异常应答或应答校验错误\n"
-        "  2  工具无法完成：用法错误、文件或串口出错、串口断开，或被 Ctrl+C 中止\n"
+        "  1  设备未通过：没有应答、异常应答、应答校验错误，MAC 地址被拒绝或读回不符\n"
+        "  2  工具无法完成：用法错误、文件或串口出错、串口断开、生产记录无法写入，\n"
+        "     或被 Ctrl+C 中止\n"
         "\n"
         "Ctrl+C（Windows 上也可按 Ctrl+Break）在当前这一次请求和应答结束后停止，\n"
         "再按一次立即退出。\n");

@@ -12,7 +12,7 @@
 #include <QStringList>
 #include <QVector>
 
-enum class CliCommand { None, Ports, Read, Switch };
+enum class CliCommand { None, Ports, Read, Switch, ReadMac, WriteMac, Reset };
 
 struct CliOptions
 {
@@ -32,6 +32,11 @@ struct CliOptions
     bool modulesGiven = false;  // --module was on the line
     QVector<quint16> registers; // read: base registers named; empty = the whole list
     SwitchCommand switchCommand = SwitchCommand::Close;
+
+    // The service commands
+    QString sn;  // the unit's serial number, for the record (write-mac: looked up in mac.csv)
+    QString mac; // write-mac: the address as given
+    QString macTableFile = QStringLiteral("mac.csv"); // in the working directory, as the window
 };
 
 // Reads arguments (without the program's own name). False with the reason in
