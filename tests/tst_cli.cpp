@@ -2,15 +2,20 @@
 // against the simulated unit on a pseudo-terminal in this process, its
 // output, its exit status and what the unit received.
 
+#include "device/journal.h"
 #include "support/childprocess.h"
 #include "support/testdata.h"
 #include "support/unitonline.h"
+#include "support/windowdriver.h"
 
 #include <QFile>
+#include <QAction>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QSerialPortInfo>
+#include <QSysInfo>
 #include <QtTest>
 
 #include <csignal>
@@ -85,6 +90,9 @@ private slots:
     void commands();
     void jsonIsOneDocument_data();
     void jsonIsOneDocument();
+    void serviceCommands_data();
+    void serviceCommands();
+    void theRecordIsTheWindows();
     void verboseShowsTheTraffic();
     void ctrlCEndsAfterTheExchangeInProgress();
     void aLostLineEndsTheRun();
@@ -94,6 +102,9 @@ private slots:
 void tst_Cli::initTestCase()
 {
     QVERIFY2(QFileInfo(cliProgram()).isExecutable(), qPrintable(cliProgram()));
+    // The window's name, as the program has: the window in this process and
+    // the command line then keep one provisioning record, as on a bench.
+    QCoreApplication::setApplicationName(QStringLiteral("feederbench"));
 }
 
 void tst_Cli::commands_data()
@@ -270,6 +281,16 @@ void tst_Cli::jsonIsOneDocument_data()
         << QStringList{"read", "--port", "@port", "--module", "4", "--json", "070F"} << Exception06
         << 4 << 1
         << QVariantMap{{"results/0/outcome", "exception"}, {"results/0/exceptionCode", 6}};
+    QTest::newRow("a MAC write with the address that follows")
+        << QStringList{"write-mac", "--json", "--port", "@port", "--mac", "00:39:28:90:00:0A"}
+        << NoUnitFault << 0 << 0
+        << QVariantMap{{"command", "write-mac"},
+                       {"status", "passed"},
+                       {"results/0/operation", "write_mac"},
+                       {"results/0/mac", "00:39:28:90:00:0A"},
+                       {"results/0/outcome", "verified"},
+                       {"results/0/next", "00:39:28:90:00:0b"},
+                       {"exchanges/1/outcome", "answer"}};
     QTest::newRow("a refused command line")
         << QStringList{"read", "--json", "--port", "@port", "--timeout", "0"} << NoUnitFault << 0
         << 2
@@ -312,6 +333,159 @@ void tst_Cli::jsonIsOneDocument()
         QVERIFY2(value.toVariant() == it.value(),
                  qPrintable(it.key() + QStringLiteral(" is ") + value.toVariant().toString()));
     }
+}
+
+void tst_Cli::serviceCommands_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("macCsv"); // written to mac.csv when not empty
+    QTest::addColumn<int>("returnCode");    // the unit's service return code
+    QTest::addColumn<bool>("forgetMac");    // the unit acknowledges a MAC write and keeps its own
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("out");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QByteArray>("macAfter"); // the unit's address afterwards
+
+    const QByteArray unitMac = QByteArray::fromHex("0039289000ab");
+    const QStringList none;
+    const QString readRequest = asSeen(servicePacket(0x98));
+    QTest::newRow("read-mac: the unit's address, exit 0")
+        << QStringList{"read-mac", "--port", "@port", "--sn", "PDU-T1"} << QByteArray() << 0
+        << false << 0
+        << QStringList{"---------读取mac-------------", "读取的MAC地址：00:39:28:90:00:AB"}
+        << QString() << QStringList{readRequest} << unitMac;
+    QTest::newRow("write-mac --mac: written and read back, exit 0")
+        << QStringList{"write-mac", "--port", "@port", "--mac", "00:39:28:90:00:05"} << QByteArray()
+        << 0 << false << 0
+        << QStringList{"设置mac=00:39:28:90:00:05", "下个mac=00:39:28:90:00:06", "MAC读回校验通过"}
+        << QString()
+        << QStringList{asSeen(servicePacket(0x99, QByteArray::fromHex("003928900005"))),
+                       readRequest}
+        << QByteArray::fromHex("003928900005");
+    QTest::newRow("write-mac --sn: the address mac.csv gives the unit")
+        << QStringList{"write-mac", "--port", "@port", "--sn", "PDU-T2"}
+        << QByteArray("PDU-T1,00:39:28:90:00:06\nPDU-T2,00:39:28:90:00:07\n") << 0 << false << 0
+        << QStringList{"设置mac=00:39:28:90:00:07", "MAC读回校验通过"} << QString()
+        << QStringList{asSeen(servicePacket(0x99, QByteArray::fromHex("003928900007"))),
+                       readRequest}
+        << QByteArray::fromHex("003928900007");
+    QTest::newRow("a serial number mac.csv lacks: nothing sent, exit 2")
+        << QStringList{"write-mac", "--port", "@port", "--sn", "PDU-T9"}
+        << QByteArray("PDU-T1,00:39:28:90:00:06\n") << 0 << false << 2 << none
+        << "sn=PDU-T9 not find!!!" << none << unitMac;
+    QTest::newRow("an address outside the line's block: refused, nothing sent, exit 1")
+        << QStringList{"write-mac", "--port", "@port", "--mac", "00:11:22:33:44:55"} << QByteArray()
+        << 0 << false << 1 << QStringList{"00:11:22:33:44:55"} << QString() << none << unitMac;
+    QTest::newRow("a multicast address: refused, exit 1")
+        << QStringList{"write-mac", "--port", "@port", "--mac", "01:39:28:90:00:05"} << QByteArray()
+        << 0 << false << 1 << QStringList{"组播"} << QString() << none << unitMac;
+    QTest::newRow("a unit that keeps its old address: the read-back fails, exit 1")
+        << QStringList{"write-mac", "--port", "@port", "--mac", "00:39:28:90:00:05"} << QByteArray()
+        << 0 << true << 1 << QStringList{"MAC读回校验失败：读回 00:39:28:90:00:ab"} << QString()
+        << QStringList{asSeen(servicePacket(0x99, QByteArray::fromHex("003928900005"))),
+                       readRequest}
+        << unitMac;
+    QTest::newRow("reset: the unit's factory address back, exit 0")
+        << QStringList{"reset", "--port", "@port"} << QByteArray() << 0 << false << 0
+        << QStringList{"---------恢复出厂默认-------------", "serial_query成功"} << QString()
+        << QStringList{asSeen(servicePacket(0x97))} << QByteArray();
+    QTest::newRow("the unit reports an error: reset fails, exit 1")
+        << QStringList{"reset", "--port", "@port"} << QByteArray() << 4 << false << 1
+        << QStringList{"设备返回错误：04"} << QString() << QStringList{asSeen(servicePacket(0x97))}
+        << unitMac;
+    QTest::newRow("--sn and --mac together")
+        << QStringList{"write-mac", "--port",           "@port", "--sn", "PDU-T1",
+                       "--mac",     "00:39:28:90:00:05"}
+        << QByteArray() << 0 << false << 2 << none << "write-mac 需要 --sn 或 --mac 中的一个"
+        << none << unitMac;
+    QTest::newRow("a module is no part of a service command")
+        << QStringList{"read-mac", "--port", "@port", "--module", "1"} << QByteArray() << 0 << false
+        << 2 << none << "选项 --module 不能用于 read-mac 命令" << none << unitMac;
+}
+
+void tst_Cli::serviceCommands()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, macCsv);
+    QFETCH(int, returnCode);
+    QFETCH(bool, forgetMac);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, out);
+    QFETCH(QString, err);
+    QFETCH(QStringList, requests);
+    QFETCH(QByteArray, macAfter);
+
+    Station station;
+    QVERIFY(station.ready());
+    if (!macCsv.isEmpty())
+        QVERIFY(station.dir.write(QStringLiteral("mac.csv"), macCsv));
+    PduUnit &unit = station.unit.unit;
+    unit.setMac(QByteArray::fromHex("0039289000ab"));
+    unit.serviceReturnCode = quint8(returnCode);
+    unit.forgetMacWrites = forgetMac;
+
+    const Finished cli = station.run(arguments);
+    QVERIFY2(cli.ok, "feederbench-cli did not finish");
+    QVERIFY2(cli.exitCode == exitCode, qPrintable(cli.out + cli.err));
+    for (const QString &text : out)
+        QVERIFY2(cli.out.contains(text), qPrintable(text + QStringLiteral(" not in:\n") + cli.out));
+    if (err.isEmpty())
+        QCOMPARE(cli.err, QString());
+    else
+        QVERIFY2(cli.err.contains(err), qPrintable(cli.err));
+    QCOMPARE(station.requests, requests);
+    QCOMPARE(unit.mac(), macAfter.isEmpty() ? PduUnit::factoryMac() : macAfter);
+}
+
+// An address the window gave one unit is refused by the command line for
+// another, and the command line's write is in the record the window keeps,
+// under the window's bench name.
+void tst_Cli::theRecordIsTheWindows()
+{
+    BenchRig rig(QByteArray(), "PDU-A,00:39:28:90:00:21\n");
+    QVERIFY(rig.ready());
+    QLineEdit *sn = widget<QLineEdit>(rig.window(), "lineEdit_sn");
+    sn->setText(QStringLiteral("PDU-A"));
+    QTest::keyClick(sn, Qt::Key_Return);
+    rig.click("pushButton_wrmac");
+    QCOMPARE(rig.unit().mac(), QByteArray::fromHex("003928900021"));
+    rig.clearRequests();
+
+    // The window lets go of the port, as an engineer closes it before a
+    // station script takes over; its working folder holds the sample config.ini.
+    widget<QAction>(rig.window(), "actionClose")->trigger();
+    const QString port = rig.line().portPath();
+    QFile table(QStringLiteral("other.csv"));
+    QVERIFY(table.open(QIODevice::WriteOnly));
+    table.write("PDU-B,00:39:28:90:00:21\nPDU-A,00:39:28:90:00:21\n");
+    table.close();
+    const Finished refused = runProgram(
+        cliProgram(), {"write-mac", "--port", port, "--sn", "PDU-B", "--mac-table", "other.csv"});
+    QVERIFY(refused.ok);
+    QVERIFY2(refused.exitCode == 1, qPrintable(refused.out + refused.err));
+    QVERIFY2(refused.out.contains(QStringLiteral("写入 SN PDU-A，未写入")),
+             qPrintable(refused.out));
+    QVERIFY(rig.requestsSeen().isEmpty());
+
+    // The unit the address belongs to may have it written again.
+    const Finished again = runProgram(
+        cliProgram(), {"write-mac", "--port", port, "--sn", "PDU-A", "--mac-table", "other.csv"});
+    QVERIFY(again.ok);
+    QVERIFY2(again.exitCode == 0, qPrintable(again.out + again.err));
+    QCOMPARE(rig.requestsSeen().size(), 2); // the write and its read-back
+
+    JournalOptions options = JournalOptions::fromConfig();
+    Journal journal(options);
+    QString error;
+    const QVector<JournalRow> rows = journal.rows(QString(), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(rows.size() >= 3);
+    QCOMPARE(rows.at(0).sn, QStringLiteral("PDU-A"));
+    QCOMPARE(rows.at(0).result, QString::fromLatin1(kResultVerified));
+    QCOMPARE(rows.at(1).sn, QStringLiteral("PDU-B"));
+    QCOMPARE(rows.at(1).result, QString::fromLatin1(kResultRefused));
+    QCOMPARE(rows.at(0).bench, QSysInfo::machineHostName());
 }
 
 void tst_Cli::verboseShowsTheTraffic()
@@ -404,5 +578,5 @@ void tst_Cli::portsAreTheSystems()
     QCOMPARE(names, system);
 }
 
-QTEST_GUILESS_MAIN(tst_Cli)
+QTEST_MAIN(tst_Cli)
 #include "tst_cli.moc"
