@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 
 #include "app/windowfit.h"
+#include "device/runrecord.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -69,6 +70,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->groupBoxMessage->setVisible(false);
     ui->groupBox_3->setVisible(false);
     // The form keeps them in the status bar; only code can place them on its right.
+    ui->statusbar->addPermanentWidget(ui->label_lineStats);
     ui->statusbar->addPermanentWidget(ui->label_progress);
     ui->statusbar->addPermanentWidget(ui->pushButton_stop);
     turnOnlyWhenFocused(ui->comboBox_md);
@@ -89,6 +91,10 @@ MainWindow::MainWindow(QWidget *parent)
     recvLen = 0;
     recvFlag = 0;
     connectSendPanel();
+    setUpTestPlan();
+    watchLineSettings();
+    m_lineClock.start();
+    refreshLineStats();
     m_trafficQueue.flush(); // the lines of the start-up stand there from the first paint
 }
 

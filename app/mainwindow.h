@@ -20,6 +20,7 @@
 #include "device/runreport.h"
 #include "device/values.h"
 #include "protocol/reply.h"
+#include "serial/linestats.h"
 #include "serial/messagelog.h"
 
 #include <QDateTime>
@@ -48,6 +49,8 @@ class QTreeWidgetItem;
 QT_END_NAMESPACE
 
 class JournalWindow;
+class RunRecord;
+struct UnitRun;
 
 // The window is one front end of the device operations (device/link.h): it
 // carries their requests and shows what they report.
@@ -156,6 +159,9 @@ private slots:
     void on_actionGuide_triggered(); // 54
     void on_actionAbout_triggered(); // 55
 
+    // ---- device/testplan.cpp: 一键测试, the test plan on one unit
+    void on_actionRunPlan_triggered(); // 56
+
 protected:
     // ---- app/mainwindow.cpp: a running operation ends with the window
     void closeEvent(QCloseEvent *event) override;
@@ -179,6 +185,8 @@ private:
 
     // ---- serial/port.cpp
     void RefreshPortList();
+    void watchLineSettings();
+    void applyLineSettingsNow(); // the engineer changed a setting of the open port
     bool portUsable() const;
     bool askToOpenPort(); // true when the engineer chose to open it
     void onPortError(QSerialPort::SerialPortError error);
@@ -186,6 +194,12 @@ private:
 
     // ---- serial/receive.cpp
     void showReceiveCount();
+    void showCounters();
+    void showStatus(const QString &text);
+    void showHeldDisplay(); // what the counters and the status line held back
+    QByteArray takeConsoleEcho(const QByteArray &chunk);
+    void showLineStats();    // soon
+    void refreshLineStats(); // now
 
     // ---- serial/send.cpp: the one transmit routine
     void SendData(int n);
@@ -201,11 +215,16 @@ private:
     void appendResult(const QString &line, Tone tone = Tone::Plain);
     void appendTrafficLines(const QStringList &lines); // file text, shown as plain text
     void appendSendLog(const QDateTime &when, const QString &display);
-    void appendReceiveLog(const unsigned char *bytes, int length);
+    // marker: after the bytes in the window ("（回显）"); recordNote: after a
+    // tab in the session record only (the response time)
+    void appendReceiveLog(const unsigned char *bytes, int length, const QString &marker = QString(),
+                          const QString &recordNote = QString());
 
     // ---- serial/exchange.cpp: one request out, its reply gathered and judged
     ReplyVerdict exchangeRequest(const unsigned char *frame, int length, ReplyKind kind);
     bool readyToSend();
+    void logGathered(const unsigned char *frame, int echoLength, bool sent);
+    void showEchoHint();
     bool beginOperation();
     void endOperation();
     // The running device operation, and why it ends early. The exchange looks
@@ -216,7 +235,8 @@ private:
         StopRequested, // the engineer pressed 停止: ends after the exchange in progress
         PortLost,      // the port went (hang-up, closed by hand, not opened when asked)
         WindowClosing, // the window is closing: end at once, say nothing
-        Cancelled      // the engineer would not open the closed port
+        Cancelled,     // the engineer would not open the closed port
+        OpenFailed     // the engineer chose to open it, and it did not open
     };
     void endOperationEarly(OperationState why);
     bool operationGoesOn() const { return m_operation == OperationState::Running; }
@@ -260,6 +280,7 @@ private:
     void beginRun(int total);
     void showRunStep(const QString &text);
     void countInRun(const ReplyVerdict &verdict);
+    void endRun(); // the stop button and the progress go
     void finishRun();
 
     // ---- device/polling.cpp: the tree walk; reading is the operations' (device/operations.cpp)
@@ -287,6 +308,14 @@ private:
 
     // ---- device/record.cpp
     Journal &journal();
+
+    // ---- device/testplan.cpp
+    void setUpTestPlan();
+    void startPlanAfterScan();
+    void runTestPlan();
+    RunRecord &runRecord();
+    void showVerdict(const UnitRun &run, int checks);
+    void clearVerdict();
 
     // Members of the window, in their declared order.
     Ui::MainWindow *ui;
@@ -319,7 +348,21 @@ private:
     QEventLoop *m_waitLoop = nullptr;     // the wait that reception wakes
     int m_lastChunkSize = 0;              // for the status text of the last reception
     bool m_receiveDisplayStale = false;   // counters not shown yet while a wait runs
+    bool m_displayHeld = false;           // counters or status held back by an operation
+    QString m_heldStatus;                 // the status line it held back
     ReplyKind m_expected;                 // what the running exchange waits for
+    QByteArray m_expectedEcho;            // and the echo it expects first ("" none)
+    bool m_inExchange = false;            // the exchange's request is on its way
+    QElapsedTimer m_lineClock;            // the time line of sending and reception
+    qint64 m_lastByteOutNs = -1;          // when the last request's last byte left the line
+    qint64 m_lastReceptionNs = -1;        // when the latest chunk arrived
+    LineStats m_lineStats;                // since the port opened or the counters were cleared
+    QTimer *m_lineStatsTimer = nullptr;   // the label follows the figures at most this often
+    QByteArray m_consoleEcho;             // what the line owes back of the console's sends
+    QByteArray m_consoleEchoSeen;         // and what has come of it so far
+    bool m_echoHintDue = false;           // a read came back beginning with itself
+    bool m_echoHintShown = false;         // said once for each opening of the port
+    QStringList m_portsListed;            // by the last refresh: the rest is typed
     std::function<QDateTime()> m_clock;   // the computer's clock; tests inject one
     SessionRecord m_session;              // every line of the run, on disk
     LineStore m_trafficLog;               // all lines of textBrowser since its clearing
@@ -334,4 +377,5 @@ private:
     DeviceOperations m_ops{*this, *this}; // the device operations, over this window
     // The "记录" window, made when first asked for.
     JournalWindow *m_journalWindow = nullptr;
+    std::unique_ptr<RunRecord> m_runRecord; // the unit runs, beside the journal
 };

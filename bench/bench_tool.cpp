@@ -3,8 +3,11 @@
 // exchange beside libmodbus on the same line, a whole poll of the sample
 // device list, an all-modules close, the processor time each costs, and how
 // quickly an operation ends when the window closes or the line goes. Prints a
-// table; asserts nothing. The message windows in a long session have their own
-// benchmark, bench_log.
+// table; asserts nothing. Then the unit's response time as the tool measures
+// it for the single reads (from the request's last byte on the line to the
+// reply's last byte), beside the simulator's configured turnaround and the
+// reply's own time on the wire. The message windows in a long session have
+// their own benchmark, bench_log.
 //
 //   bench_tool [--runs N]
 
@@ -16,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -87,6 +91,25 @@ ReplyVerdict readRegister(MainWindow &w, quint16 reg)
     const int n = make_read_frame(frame, kBusAddress, reg, 1);
     return MainWindowProbe::exchange(w, QByteArray(reinterpret_cast<const char *>(frame), n),
                                      ReplyKind::modbus(kReadHoldingRegisters));
+}
+
+// The response times of the reads that f makes, one by one, as the window's
+// line statistics took them (ms).
+struct Responses
+{
+    std::vector<double> ms;
+    LineStats stats; // over them all
+};
+
+std::function<void()> timing(MainWindow &w, Responses *into, const std::function<void()> &f)
+{
+    return [&w, into, f] {
+        const LineStats before = MainWindowProbe::lineStats(w);
+        f();
+        into->stats = MainWindowProbe::lineStats(w);
+        if (into->stats.timed > before.timed)
+            into->ms.push_back((into->stats.totalResponseNs - before.totalResponseNs) / 1e6);
+    };
 }
 
 double wireMs(int bytes, int baud)
@@ -331,6 +354,14 @@ int main(int argc, char *argv[])
         turnaroundMs, runs);
     std::printf("%-7s %-34s %10s %10s %10s %10s\n", "baud", "operation", "wall ms", "wire ms",
                 "ratio", "cpu ms");
+    struct Response
+    {
+        int baud;
+        const char *line;
+        Responses times;
+        double wallMs;
+    };
+    std::vector<Response> responses;
 
     for (int baud : {9600, 115200}) {
         Sim unit;
@@ -347,15 +378,20 @@ int main(int argc, char *argv[])
         }
         const double oneWire = wireMs(8 + 7, baud) + turnaroundMs;
 
+        // The line statistics count the single reads alone.
+        widget<QPushButton>(w, "pushButtonClearCounterRecieve")->click();
         int toolFailures = 0;
-        const Figure one = measure(runs, [&] {
-            if (!readRegister(w, moduleRegister(1, kSwitchStateRegister)).ok())
-                ++toolFailures;
-        });
+        Responses times;
+        const Figure one
+            = measure(runs, timing(w, &times, [&] {
+                          if (!readRegister(w, moduleRegister(1, kSwitchStateRegister)).ok())
+                              ++toolFailures;
+                      }));
         std::printf("%-7d %-34s %10.2f %10.2f %10.3f %10.2f%s\n", baud, "one 03 read (tool)",
                     one.wallMs, oneWire, one.wallMs / oneWire, one.cpuMs,
                     toolFailures ? qPrintable(QStringLiteral("  %1 failed").arg(toolFailures))
                                  : "");
+        responses.push_back({baud, "plain", times, one.wallMs});
 
 #ifdef FEEDERBENCH_HAVE_LIBMODBUS
         closePort(w);
@@ -401,6 +437,44 @@ int main(int argc, char *argv[])
         closePort(w);
         std::printf("\n");
     }
+
+    // The same reads through an adapter that echoes (pdu-sim --echo), 去除回显 ticked.
+    for (int baud : {9600, 115200}) {
+        Sim unit;
+        if (!unit.start(sim, baud, turnaroundMs, {QStringLiteral("--echo")}))
+            break;
+        MainWindow w;
+        if (!qEnvironmentVariableIsSet("BENCH_HIDDEN"))
+            w.show();
+        widget<QCheckBox>(w, "checkBoxEcho")->setChecked(true);
+        if (!openOn(w, unit.port, baud))
+            break;
+        Responses times;
+        const Figure echoed = measure(runs, timing(w, &times, [&] {
+                                          readRegister(w, moduleRegister(1, kSwitchStateRegister));
+                                      }));
+        responses.push_back({baud, "echo removed", times, echoed.wallMs});
+        closePort(w);
+    }
+
+    std::printf("Response time of the single reads as the tool's line statistics measure it "
+                "(from the request's last byte on the line to the reply's last byte), beside the "
+                "simulator's turnaround and the 7-byte reply's time on the wire\n");
+    std::printf("(min, mean and max as the status bar's tool tip shows them; the median over "
+                "the reads one by one)\n");
+    std::printf("%-7s %-13s %7s %10s %10s %8s %8s %8s %8s %13s %8s\n", "baud", "line", "replies",
+                "turnaround", "reply wire", "min", "median", "mean", "max", "median - turn",
+                "wall ms");
+    for (const Response &r : responses) {
+        const LineStats &s = r.times.stats;
+        const double toMs = 1e-6;
+        const double med = median(r.times.ms);
+        std::printf("%-7d %-13s %4d/%-2d %10d %10.2f %8.2f %8.2f %8.2f %8.2f %13.2f %8.2f\n",
+                    r.baud, r.line, s.answers, s.requests, turnaroundMs, wireMs(7, r.baud),
+                    s.minResponseNs * toMs, med, s.meanResponseNs() * toMs, s.maxResponseNs * toMs,
+                    med - turnaroundMs, r.wallMs);
+    }
+    std::printf("\n");
 
     measureCloseDuringRun();
     measureLinePulled(sim);

@@ -39,6 +39,7 @@ endforeach()
 install(FILES ${_pkg}/copyright ${_pkg}/README.Debian DESTINATION ${_docdir})
 install(FILES ${_pkg_out}/changelog.gz DESTINATION ${_docdir})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/config.ini ${PROJECT_SOURCE_DIR}/examples/mac.csv
+              ${PROJECT_SOURCE_DIR}/examples/plan.ini
         DESTINATION ${_docdir}/examples)
 
 set(CPACK_PACKAGE_NAME feederbench)

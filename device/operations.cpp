@@ -275,8 +275,12 @@ WriteResult DeviceOperations::writeValue(quint16 base, const QString &text, int 
 {
     WriteResult result;
     const WritableRegister *w = writableRegister(base);
+    if (!w) {
+        result.reason = QStringLiteral("寄存器%1不能写入").arg(registerText(base));
+        return result;
+    }
     // After a cut-short exchange the remaining fields are left alone.
-    if (!w || !m_link.goesOn()) {
+    if (!m_link.goesOn()) {
         result.status = WriteResult::Abandoned;
         return result;
     }

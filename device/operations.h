@@ -5,7 +5,7 @@
 // writes, the clock. Each takes plain values (an entry, a module number, the
 // typed text, a command) and talks only through a link and a sink
 // (device/link.h), so the window's buttons, the test plan and the command
-// line run the same code. The results lines are the window's, letter for letter.
+// line run the same code. The result lines are the window's, letter for letter.
 
 #include "device/link.h"
 #include "device/runreport.h"

@@ -48,7 +48,9 @@ void MainWindow::pollTicked()
     if (!operation)
         return;
     beginRun(tickedReads(treeWidget->invisibleRootItem()));
-    resultLine(readTestBanner(moduleNumber()));
+    // A run that ended at the question to open the port says only that.
+    if (operationGoesOn())
+        resultLine(readTestBanner(moduleNumber()));
     poll_item(treeWidget->invisibleRootItem());
     finishRun();
 }

@@ -1,5 +1,5 @@
-// Runs over many requests (the read test, the all-modules commands): the step
-// in the status bar, the stop button, and the summary at the end.
+// Runs over many requests (the read test, the all-modules commands, the test
+// plan): the step in the status bar, the stop button, and the summary at the end.
 
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
@@ -16,6 +16,10 @@ void MainWindow::beginRun(int total)
     m_run.total = total;
     m_run.clock.start();
     ui->pushButton_stop->setEnabled(true);
+    // A closed port is offered to be opened before the run says anything:
+    // Cancel, or an open that fails, then ends it with its one line.
+    if (total > 0 && !portUsable())
+        readyToSend();
 }
 
 void MainWindow::showRunStep(const QString &text)
@@ -28,15 +32,25 @@ void MainWindow::countInRun(const ReplyVerdict &verdict)
     m_run.tally.add(verdict);
 }
 
-void MainWindow::finishRun()
+void MainWindow::endRun()
 {
     ui->pushButton_stop->setEnabled(false);
     ui->label_progress->clear();
+}
+
+void MainWindow::finishRun()
+{
+    endRun();
     const int done = m_run.tally.done();
     if (m_operation == OperationState::WindowClosing)
         return; // no one is left to read it
     if (m_operation == OperationState::StopRequested && done < m_run.total)
         resultLine(stoppedLine(done, m_run.total), Tone::Bad);
     reportOperationEnd();
-    resultLine(summaryLine(m_run.tally, m_run.clock.elapsed()));
+    // A run that never had a port to talk through has nothing to sum up.
+    const bool neverStarted = done == 0
+                              && (m_operation == OperationState::Cancelled
+                                  || m_operation == OperationState::OpenFailed);
+    if (!neverStarted)
+        resultLine(summaryLine(m_run.tally, m_run.clock.elapsed()));
 }

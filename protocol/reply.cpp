@@ -41,6 +41,53 @@ ReplyVerdict judgeReply(const ReplyKind &kind, const unsigned char *bytes, int l
     return verdict;
 }
 
+EchoSplit splitEcho(const unsigned char *request, int requestLength, const unsigned char *bytes,
+                    int length)
+{
+    EchoSplit split;
+    if (requestLength <= 0)
+        return split; // a line without echo: the reply starts at once
+    const int compared = qBound(0, length, requestLength);
+    if (compared > 0 && std::memcmp(request, bytes, size_t(compared)) != 0) {
+        split.state = EchoState::Differs;
+        split.replyStart = compared;
+        return split;
+    }
+    split.state = compared < requestLength ? EchoState::Incomplete : EchoState::Complete;
+    split.replyStart = compared;
+    return split;
+}
+
+ReplyState checkEchoedReply(const ReplyKind &kind, const unsigned char *request, int requestLength,
+                            const unsigned char *bytes, int length)
+{
+    const EchoSplit split = splitEcho(request, requestLength, bytes, length);
+    switch (split.state) {
+    case EchoState::Incomplete:
+        return ReplyState::Incomplete;
+    case EchoState::Differs:
+        return ReplyState::Invalid;
+    case EchoState::Complete:
+        break;
+    }
+    return checkReply(kind, bytes + split.replyStart, length - split.replyStart);
+}
+
+ReplyVerdict judgeEchoedReply(const ReplyKind &kind, const unsigned char *request,
+                              int requestLength, const unsigned char *bytes, int length)
+{
+    if (length <= 0)
+        return ReplyVerdict(); // nothing came, not even the echo
+    const EchoSplit split = splitEcho(request, requestLength, bytes, length);
+    if (split.state != EchoState::Complete) {
+        ReplyVerdict verdict;
+        verdict.outcome = ReplyVerdict::Invalid;
+        verdict.echoFault = true;
+        return verdict;
+    }
+    return judgeReply(kind, bytes + split.replyStart, length - split.replyStart);
+}
+
 bool replyEchoesRequest(const unsigned char *request, int requestLength, const unsigned char *reply,
                         int replyLength)
 {
@@ -63,7 +110,7 @@ QString failureReason(const ReplyVerdict &verdict)
     case ReplyVerdict::Exception:
         return QStringLiteral("异常应答 ") + exceptionText(verdict.exceptionCode);
     case ReplyVerdict::Invalid:
-        return QStringLiteral("应答校验错误");
+        return verdict.echoFault ? QStringLiteral("回显不符") : QStringLiteral("应答校验错误");
     case ReplyVerdict::Answer:
     case ReplyVerdict::Abandoned:
         break;

@@ -47,10 +47,43 @@ struct ReplyVerdict
     Outcome outcome = NoReply;
     quint8 exceptionCode = 0;
     bool sent = true; // false: abandoned before the request went out
+    // With Invalid: what the line handed back in place of the request's echo
+    // differed from the request or stopped short. A fault of the line, not an
+    // answer of the unit: "回显不符".
+    bool echoFault = false;
     bool ok() const { return outcome == Answer; }
 };
 
 ReplyVerdict judgeReply(const ReplyKind &kind, const unsigned char *bytes, int length);
+
+// A two-wire RS-485 adapter without echo suppression hands every byte the
+// tool sends straight back, so on such a line the bytes gathered for a request
+// begin with the request itself and the unit's reply follows. The echo is
+// checked and taken off before the reply is judged. A request of length 0
+// stands for a line that does not echo: the reply starts at once.
+enum class EchoState {
+    Incomplete, // what came so far is the start of the request
+    Complete,   // the whole request came back; the reply starts after it
+    Differs     // a byte differs from the one sent
+};
+struct EchoSplit
+{
+    EchoState state = EchoState::Complete;
+    // Where the reply starts; the bytes before it are the echo, or what
+    // came in its place. Nothing after it when the echo differs or is incomplete.
+    int replyStart = 0;
+};
+EchoSplit splitEcho(const unsigned char *request, int requestLength, const unsigned char *bytes,
+                    int length);
+// checkReply on a line that echoes: Incomplete while the echo is, Invalid
+// when it differs, else what the bytes after it are.
+ReplyState checkEchoedReply(const ReplyKind &kind, const unsigned char *request, int requestLength,
+                            const unsigned char *bytes, int length);
+// judgeReply on a line that echoes: an echo that differs, or that stops short
+// when the line goes quiet, is Invalid with echoFault; after a whole echo the
+// rest is judged as the reply (nothing after it: NoReply).
+ReplyVerdict judgeEchoedReply(const ReplyKind &kind, const unsigned char *request,
+                              int requestLength, const unsigned char *bytes, int length);
 
 // The unit answers a write with an echo: function 06 repeats the request's
 // register and value, function 10h its start register and register count.
@@ -60,6 +93,7 @@ bool replyEchoesRequest(const unsigned char *request, int requestLength, const u
                         int replyLength);
 
 // Why an exchange failed, as the result window says it after the failed
-// operation's name: "没有应答!!", "异常应答 02 非法数据地址", "应答校验错误".
+// operation's name: "没有应答!!", "异常应答 02 非法数据地址", "应答校验错误",
+// "回显不符".
 // Empty for an answer and for an abandoned exchange.
 QString failureReason(const ReplyVerdict &verdict);

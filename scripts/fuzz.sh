@@ -4,11 +4,11 @@
 #   bash scripts/fuzz.sh [-j JOBS] [SECONDS] [TARGET[=SECONDS]...]
 # SECONDS is the time per target (default 60); a target may name its own.
 # -j runs that many targets at once (default 1; one core each).
-# Targets: packet_parse modbus_reply decode_reply send_text device_list mac_table
+# Targets: packet_parse modbus_reply decode_reply send_text device_list mac_table plan
 # Exit status 0 only when every target ran and found nothing.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-all_targets=(packet_parse modbus_reply decode_reply send_text device_list mac_table)
+all_targets=(packet_parse modbus_reply decode_reply send_text device_list mac_table plan)
 
 jobs=1
 if [ "${1:-}" = "-j" ]; then

@@ -70,6 +70,7 @@ expected="./usr/bin/feederbench
 ./usr/share/doc/feederbench/copyright
 ./usr/share/doc/feederbench/examples/config.ini
 ./usr/share/doc/feederbench/examples/mac.csv
+./usr/share/doc/feederbench/examples/plan.ini
 ./usr/share/icons/hicolor/128x128/apps/feederbench.png
 ./usr/share/man/man1/feederbench-cli.1.gz
 ./usr/share/man/man1/feederbench.1.gz

@@ -2,7 +2,8 @@
 # Draws the main window on the sample config.ini and mac.csv of examples/,
 # after a read test of every entry against a simulated unit (the result window
 # ends on its summary line), into
-# docs/screenshot.png on the offscreen platform: no display needed. Then the
+# docs/screenshot.png on the offscreen platform: no display needed; the sample
+# test plan passed and failed into docs/plan-pass.png and docs/plan-fail.png. Then the
 # same on virtual X screens of 1366 x 768 and 1280 x 720, the window placed as
 # the program places itself, into docs/screenshot-<size>.png (beside the given
 # output). Builds feederbench-snapshot first (the default preset).
@@ -20,6 +21,11 @@ fb_install_missing xvfb
 
 mkdir -p "$(dirname "$output")"
 QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --poll --workdir "$root/examples" "$output"
+# The sample plan on a unit that passes it and on one that fails it.
+for verdict in pass fail; do
+    QT_QPA_PLATFORM=offscreen "$build/tools/feederbench-snapshot" --plan "$verdict" \
+        --workdir "$root/examples" "$(dirname "$output")/plan-$verdict.png"
+done
 
 # shellcheck source=/dev/null
 source "$root/scripts/xvfb.sh"

@@ -8,31 +8,105 @@
 
 #include <QEventLoop>
 
+#include <cstring>
+
 ReplyVerdict MainWindow::exchangeRequest(const unsigned char *frame, int length, ReplyKind kind)
 {
-    // Bytes left over from an earlier exchange must not pass for this reply.
+    // Bytes left over from an earlier exchange must not pass for this reply,
+    // nor for the echo of this request.
     recvFlag = 0;
     recvLen = 0;
+    m_consoleEcho.clear();
+    m_consoleEchoSeen.clear();
     if (!readyToSend())
         return {ReplyVerdict::Abandoned, 0, false};
     // The request travels as its hexadecimal text through send line 1, so it is
     // logged and counted like anything the engineer sends by hand.
     ui->lineEditSend1->setText(hexRequestText(frame, length));
+    const bool echoed = ui->checkBoxEcho->isChecked();
+    const int echoLength = echoed ? length : 0;
     m_expected = kind;
+    m_expectedEcho = QByteArray(reinterpret_cast<const char *>(frame), echoLength);
+    m_inExchange = true;
+    m_lastByteOutNs = -1;
     SendData(0);
+    const bool sent = m_lastByteOutNs >= 0;
     WaitForReply(kReplyTimeoutMs);
+    m_inExchange = false;
     m_expected = ReplyKind{};
+    m_expectedEcho.clear();
+
     // Whatever came is logged, a broken reply too: it is what the engineer
     // needs to see when an operation fails.
-    if (recvLen > 0)
-        appendReceiveLog(recvBuf, recvLen);
-    if (exchangeCutShort())
-        return {ReplyVerdict::Abandoned, 0};
-    ReplyVerdict verdict = judgeReply(kind, recvBuf, recvLen);
+    logGathered(frame, echoLength, sent);
+    if (exchangeCutShort()) {
+        m_lineStats.count({ReplyVerdict::Abandoned, 0, sent});
+        showLineStats();
+        return {ReplyVerdict::Abandoned, 0, sent};
+    }
+    ReplyVerdict verdict = judgeEchoedReply(kind, frame, echoLength, recvBuf, recvLen);
+    const EchoSplit split = splitEcho(frame, echoLength, recvBuf, recvLen);
+    // The operations read the reply where it always stood: at the start of the
+    // buffer. What came in place of a sound echo is nobody's reply.
+    if (split.state == EchoState::Complete) {
+        recvLen -= split.replyStart;
+        std::memmove(recvBuf, recvBuf + split.replyStart, size_t(recvLen));
+    } else {
+        recvLen = 0;
+    }
     // A good frame that answers another register is no answer to this write.
     if (verdict.ok() && !replyEchoesRequest(frame, length, recvBuf, recvLen))
         verdict.outcome = ReplyVerdict::Invalid;
+    verdict.sent = sent;
+
+    // A reply cannot come before its request has left; one that seems to
+    // (a line slower than the port's setting, a pseudo-terminal) counts as at once.
+    m_lineStats.count(
+        verdict, sent && recvLen > 0 ? qMax<qint64>(0, m_lastReceptionNs - m_lastByteOutNs) : -1);
+    showLineStats();
+    // A write of one register is answered with its own copy, so only other
+    // requests can tell that the line handed them back.
+    if (!echoed && recvLen >= length
+        && !(kind.protocol == ReplyKind::Modbus && kind.function == kWriteSingleRegister)
+        && splitEcho(frame, length, recvBuf, recvLen).state == EchoState::Complete) {
+        m_echoHintDue = true;
+        if (m_operation == OperationState::Idle)
+            showEchoHint();
+    }
     return verdict;
+}
+
+// The bytes gathered for a request, as receive lines: the echo of the request
+// on a line of its own, marked, then the reply with its response time beside
+// it in the session record.
+void MainWindow::logGathered(const unsigned char *frame, int echoLength, bool sent)
+{
+    if (recvLen <= 0)
+        return;
+    const EchoSplit split = splitEcho(frame, echoLength, recvBuf, recvLen);
+    if (split.replyStart > 0)
+        appendReceiveLog(recvBuf, split.replyStart,
+                         split.state == EchoState::Complete ? QStringLiteral("（回显）")
+                                                            : QStringLiteral("（回显不符）"));
+    if (recvLen > split.replyStart) {
+        const QString responseTime
+            = sent ? QStringLiteral("响应 ") + responseTimeText(m_lastReceptionNs - m_lastByteOutNs)
+                   : QString();
+        appendReceiveLog(recvBuf + split.replyStart, recvLen - split.replyStart, QString(),
+                         responseTime);
+    }
+}
+
+// Said once for each opening of the port, at the end of the operation where
+// it stays in view; the next opening may be through another adapter.
+void MainWindow::showEchoHint()
+{
+    if (!m_echoHintDue || m_echoHintShown)
+        return;
+    m_echoHintDue = false;
+    m_echoHintShown = true;
+    ui->statusbar->showMessage(
+        QStringLiteral("应答以请求本身开头：串口适配器似乎会回显发送的数据，请勾选“去除回显”"));
 }
 
 // A closed port is offered to be opened once per operation: Cancel ends the
@@ -47,7 +121,7 @@ bool MainWindow::readyToSend()
     const bool openChosen = askToOpenPort();
     if (portUsable())
         return true;
-    endOperationEarly(openChosen ? OperationState::PortLost : OperationState::Cancelled);
+    endOperationEarly(openChosen ? OperationState::OpenFailed : OperationState::Cancelled);
     return false;
 }
 
@@ -68,6 +142,8 @@ void MainWindow::endOperation()
 {
     reportOperationEnd();
     m_operation = OperationState::Idle;
+    showHeldDisplay();
+    showEchoHint();
 }
 
 // Called from inside a wait (a port error, the stop button, the window's
@@ -86,6 +162,7 @@ void MainWindow::endOperationEarly(OperationState why)
         break;
     case OperationState::PortLost:
     case OperationState::Cancelled:
+    case OperationState::OpenFailed:
         if (why == OperationState::WindowClosing)
             m_operation = why;
         break;
@@ -101,7 +178,7 @@ void MainWindow::endOperationEarly(OperationState why)
 bool MainWindow::exchangeCutShort() const
 {
     return m_operation == OperationState::PortLost || m_operation == OperationState::WindowClosing
-           || m_operation == OperationState::Cancelled;
+           || m_operation == OperationState::Cancelled || m_operation == OperationState::OpenFailed;
 }
 
 // One line says why the operation ended early, whatever step it was on.
@@ -114,4 +191,6 @@ void MainWindow::reportOperationEnd()
         resultLine(QStringLiteral("串口已断开，操作中止"), Tone::Bad);
     else if (m_operation == OperationState::Cancelled)
         resultLine(QStringLiteral("操作已取消"), Tone::Bad);
+    else if (m_operation == OperationState::OpenFailed)
+        resultLine(QStringLiteral("串口未能打开，操作中止"), Tone::Bad);
 }

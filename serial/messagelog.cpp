@@ -102,16 +102,24 @@ void LogQueue::setView(QPlainTextEdit *view, LineStore *store, SessionRecord *re
     m_timer = new QTimer(view);
     m_timer->setSingleShot(true);
     m_timer->setInterval(kLogRefreshMs);
-    QObject::connect(m_timer, &QTimer::timeout, view, [this] { flush(); });
+    QObject::connect(m_timer, &QTimer::timeout, view, [this] {
+        if (!m_held) {
+            flush();
+            return;
+        }
+        m_record->flush();
+        m_due = true;
+    });
 }
 
-void LogQueue::add(const QString &text, LineInk ink)
+void LogQueue::add(const QString &text, LineInk ink, const QString &recordNote)
 {
     if (m_lines.isEmpty())
         m_timer->start();
     for (const QString &line : splitIntoLines(text)) {
         m_store->append(line);
-        m_record->append(m_window, line);
+        m_record->append(m_window,
+                         recordNote.isEmpty() ? line : line + QLatin1Char('\t') + recordNote);
         m_lines.append({line, ink});
     }
 }
@@ -122,18 +130,41 @@ void LogQueue::addPlain(const QStringList &lines)
         add(line, LineInk::Plain);
 }
 
+void LogQueue::holdDrawing()
+{
+    m_held = true;
+}
+
+void LogQueue::releaseDrawing()
+{
+    m_held = false;
+    // Drawn at the next turn of the event loop, unless a wait starts first.
+    if (m_due)
+        m_timer->start(0);
+}
+
+void LogQueue::drawIfDue()
+{
+    if (m_due)
+        flush();
+}
+
 void LogQueue::flush()
 {
+    m_due = false;
     m_timer->stop();
     // On disk before on screen: what the engineer has seen survives a crash.
     m_record->flush();
     const QVector<QPair<QString, LineInk>> lines = std::move(m_lines);
     m_lines.clear();
+    if (m_beforeDrawing)
+        m_beforeDrawing();
     appendToView(m_view, lines);
 }
 
 void LogQueue::clear()
 {
+    m_due = false;
     m_timer->stop();
     m_lines.clear();
     m_store->clear();
@@ -162,9 +193,10 @@ void MainWindow::appendSendLog(const QDateTime &when, const QString &display)
     m_trafficQueue.addRed(sendLogLine(when, display));
 }
 
-void MainWindow::appendReceiveLog(const unsigned char *bytes, int length)
+void MainWindow::appendReceiveLog(const unsigned char *bytes, int length, const QString &marker,
+                                  const QString &recordNote)
 {
-    m_trafficQueue.addRed(receiveLogLine(m_clock(), bytes, length));
+    m_trafficQueue.addRed(receiveLogLine(m_clock(), bytes, length) + marker, recordNote);
 }
 
 // Both windows go to the record from the first line; a record that cannot be
@@ -174,6 +206,7 @@ void MainWindow::openSessionRecord()
 {
     m_trafficQueue.setView(ui->textBrowser, &m_trafficLog, &m_session, SessionRecord::Traffic);
     m_resultQueue.setView(ui->textBrowser_val, &m_resultLog, &m_session, SessionRecord::Results);
+    m_trafficQueue.setBeforeDrawing([this] { showHeldDisplay(); });
     m_session.setClock([this] { return m_clock(); });
     // A full disk stops the record only until there is room again: each
     // batch tries anew, and the first that is written says what is missing.

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 class QPlainTextEdit;
 class QTimer;
 class QWidget;
@@ -33,6 +35,11 @@ void letCtrlCCopy(QWidget *view);
 // the record reaches the disk with each batch, before the batch is drawn, so
 // whatever the window shows is on disk. The window itself keeps only its
 // newest lines (its block limit); the store keeps all of them.
+//
+// While a reply is awaited, drawing waits for the start of the next wait:
+// a batch drawn just as the reply comes in would hold the reply back by as
+// long as the drawing takes, while one drawn as the request leaves is done
+// in the unit's turnaround. The record still goes to disk on time.
 constexpr int kLogRefreshMs = 50;
 
 // How a line is drawn; the text, the saved log and the session record are
@@ -49,12 +56,23 @@ public:
     // Once, before the first line.
     void setView(QPlainTextEdit *view, LineStore *store, SessionRecord *record,
                  SessionRecord::Window window);
+    // Runs before each batch is drawn: what else is to be drawn with it.
+    void setBeforeDrawing(std::function<void()> hook) { m_beforeDrawing = std::move(hook); }
 
-    void add(const QString &text, LineInk ink);
-    void addRed(const QString &line) { add(line, LineInk::Red); }
+    // recordNote goes after a tab in the session record, not into the window.
+    void add(const QString &text, LineInk ink, const QString &recordNote = QString());
+    void addRed(const QString &line, const QString &recordNote = QString())
+    {
+        add(line, LineInk::Red, recordNote);
+    }
     void addPlain(const QString &line) { add(line, LineInk::Plain); }
     void addPlain(const QStringList &lines);
     void flush(); // appends what waits, now
+    // From the start to the end of a reply wait: a batch due in between is
+    // drawn at the next wait's start (or just after this one, when none follows).
+    void holdDrawing();
+    void releaseDrawing();
+    void drawIfDue();
     // Empties the window and its store, with what still waits: those lines
     // came before the clearing. The session record keeps them.
     void clear();
@@ -66,4 +84,7 @@ private:
     SessionRecord *m_record = nullptr;
     SessionRecord::Window m_window = SessionRecord::Traffic;
     QVector<QPair<QString, LineInk>> m_lines;
+    std::function<void()> m_beforeDrawing;
+    bool m_held = false;
+    bool m_due = false; // the refresh came while drawing was held
 };

@@ -7,6 +7,7 @@
 
 #include <QMessageBox>
 #include <QSerialPortInfo>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -39,18 +40,88 @@ bool lineSettingsFromIndexes(LineSettings *s, int data, int parity, int stop)
     return true;
 }
 
+LineSettings portSettings(const QSerialPort &port)
+{
+    LineSettings s;
+    s.baudRate = port.baudRate();
+    s.dataBits = port.dataBits();
+    s.parity = port.parity();
+    s.stopBits = port.stopBits();
+    return s;
+}
+
+// The settings the combo boxes name, starting from what the port has now;
+// false for a choice no port carries.
+bool chosenLineSettings(const Ui::MainWindow *ui, const QSerialPort &port, LineSettings *s)
+{
+    *s = portSettings(port);
+    s->baudRate = ui->comboBoxBaud->currentText().toInt(nullptr, 10);
+    return lineSettingsFromIndexes(s, ui->comboBoxData->currentIndex(),
+                                   ui->comboBoxParity->currentIndex(),
+                                   ui->comboBoxStop->currentIndex());
+}
+
+// The setting the line did not take, as the engineer chose it: "数据位“7位”".
+QString refusedSettingText(LineSetting setting, const Ui::MainWindow *ui)
+{
+    switch (setting) {
+    case LineSetting::BaudRate:
+        return QStringLiteral("波特率“%1”").arg(ui->comboBoxBaud->currentText());
+    case LineSetting::DataBits:
+        return QStringLiteral("数据位“%1”").arg(ui->comboBoxData->currentText());
+    case LineSetting::Parity:
+        return QStringLiteral("校验位“%1”").arg(ui->comboBoxParity->currentText());
+    case LineSetting::StopBits:
+        return QStringLiteral("停止位“%1”").arg(ui->comboBoxStop->currentText());
+    case LineSetting::FlowControl:
+        return QStringLiteral("流控制“无”");
+    case LineSetting::None:
+        break;
+    }
+    return QString();
+}
+
+// The combo boxes back on the settings s, without applying them once more.
+void showLineSettings(Ui::MainWindow *ui, const LineSettings &s)
+{
+    const QSignalBlocker baud(ui->comboBoxBaud);
+    const QSignalBlocker data(ui->comboBoxData);
+    const QSignalBlocker parity(ui->comboBoxParity);
+    const QSignalBlocker stop(ui->comboBoxStop);
+    ui->comboBoxBaud->setCurrentText(QString::number(s.baudRate));
+    ui->comboBoxData->setCurrentIndex(s.dataBits == QSerialPort::Data7 ? 0 : 1);
+    ui->comboBoxParity->setCurrentIndex(s.parity == QSerialPort::OddParity    ? 1
+                                        : s.parity == QSerialPort::EvenParity ? 2
+                                                                              : 0);
+    ui->comboBoxStop->setCurrentIndex(s.stopBits == QSerialPort::OneAndHalfStop ? 1
+                                      : s.stopBits == QSerialPort::TwoStop      ? 2
+                                                                                : 0);
+}
+
 } // namespace
 
+// A port still listed stays chosen, and a path the engineer typed stays in
+// the field (a USB adapter under a name the system does not list, a link);
+// a listed port that has gone gives way to the first one listed.
 void MainWindow::RefreshPortList()
 {
+    const QString chosen = ui->comboBoxPort->currentText();
+    const bool typed = !chosen.isEmpty() && !m_portsListed.contains(chosen);
     ui->comboBoxPort->clear();
+    m_portsListed.clear();
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
         ui->comboBoxPort->addItem(info.portName());
+        m_portsListed << info.portName();
         const QString tip = portToolTip(info.description(), info.manufacturer());
         if (!tip.isEmpty())
             ui->comboBoxPort->setItemData(ui->comboBoxPort->count() - 1, tip, Qt::ToolTipRole);
     }
+    const int listed = ui->comboBoxPort->findText(chosen);
+    if (listed >= 0)
+        ui->comboBoxPort->setCurrentIndex(listed);
+    else if (typed)
+        ui->comboBoxPort->setEditText(chosen);
 }
 
 void MainWindow::on_actionRefresh_triggered()
@@ -58,17 +129,50 @@ void MainWindow::on_actionRefresh_triggered()
     RefreshPortList();
 }
 
+// A setting changed while the port is open goes onto the line at once, so
+// the line always runs as the boxes say.
+void MainWindow::watchLineSettings()
+{
+    for (QComboBox *box :
+         {ui->comboBoxBaud, ui->comboBoxData, ui->comboBoxParity, ui->comboBoxStop})
+        connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                &MainWindow::applyLineSettingsNow);
+}
+
+void MainWindow::applyLineSettingsNow()
+{
+    if (!serialPort->isOpen())
+        return; // taken at the next opening
+    const LineSettings before = portSettings(*serialPort);
+    LineSettings wanted;
+    QString refused;
+    if (!chosenLineSettings(ui, *serialPort, &wanted))
+        refused = refusedSettingText(LineSetting::DataBits, ui);
+    else
+        refused = refusedSettingText(applyLineSettings(*serialPort, wanted), ui);
+    if (refused.isEmpty()) {
+        ui->statusbar->showMessage(
+            QStringLiteral("串口 %1 已改为：%2")
+                .arg(serialPort->portName(),
+                     lineSettingsText(serialPort->baudRate(), serialPort->dataBits(),
+                                      serialPort->parity(), serialPort->stopBits())));
+        return;
+    }
+    // The line goes on as it ran, and the boxes say so.
+    applyLineSettings(*serialPort, before);
+    showLineSettings(ui, before);
+    QMessageBox::information(this, QStringLiteral("错误"),
+                             QStringLiteral("串口 %1 不支持%2，仍按 %3 通信。")
+                                 .arg(serialPort->portName(), refused,
+                                      lineSettingsText(before.baudRate, before.dataBits,
+                                                       before.parity, before.stopBits)));
+}
+
 void MainWindow::on_actionConnect_triggered()
 {
     const QString title = QStringLiteral("错误");
     LineSettings settings;
-    settings.baudRate = ui->comboBoxBaud->currentText().toInt(nullptr, 10);
-    settings.dataBits = serialPort->dataBits();
-    settings.parity = serialPort->parity();
-    settings.stopBits = serialPort->stopBits();
-    if (!lineSettingsFromIndexes(&settings, ui->comboBoxData->currentIndex(),
-                                 ui->comboBoxParity->currentIndex(),
-                                 ui->comboBoxStop->currentIndex())) {
+    if (!chosenLineSettings(ui, *serialPort, &settings)) {
         QMessageBox::information(
             this, title,
             openFailureText(QStringLiteral("串口不支持数据位“%1”，请选择7位或8位。")
@@ -89,26 +193,7 @@ void MainWindow::on_actionConnect_triggered()
     // setting the driver does not take closes the port again.
     const LineSetting lacking = applyLineSettings(*serialPort, settings);
     if (lacking != LineSetting::None) {
-        QString setting;
-        switch (lacking) {
-        case LineSetting::BaudRate:
-            setting = QStringLiteral("波特率“%1”").arg(ui->comboBoxBaud->currentText());
-            break;
-        case LineSetting::DataBits:
-            setting = QStringLiteral("数据位“%1”").arg(ui->comboBoxData->currentText());
-            break;
-        case LineSetting::Parity:
-            setting = QStringLiteral("校验位“%1”").arg(ui->comboBoxParity->currentText());
-            break;
-        case LineSetting::StopBits:
-            setting = QStringLiteral("停止位“%1”").arg(ui->comboBoxStop->currentText());
-            break;
-        case LineSetting::FlowControl:
-            setting = QStringLiteral("流控制“无”");
-            break;
-        case LineSetting::None:
-            break;
-        }
+        const QString setting = refusedSettingText(lacking, ui);
         serialPort->close();
         QMessageBox::information(
             this, title,
@@ -118,6 +203,13 @@ void MainWindow::on_actionConnect_triggered()
     }
 
     m_errorClosePending = false;
+    // Counted for each opening: the line may now be another adapter or unit.
+    m_lineStats.clear();
+    refreshLineStats();
+    m_echoHintShown = false;
+    m_echoHintDue = false;
+    m_consoleEcho.clear();
+    m_consoleEchoSeen.clear();
     ui->actionConnect->setEnabled(false);
     ui->actionClose->setEnabled(true);
     ui->actionRefresh->setEnabled(false);
@@ -172,10 +264,15 @@ void MainWindow::onPortError(QSerialPort::SerialPortError error)
         return;
     m_errorClosePending = true;
     // A running operation ends now rather than asking, request by request,
-    // to open a port that has gone.
+    // to open a port that has gone; its end is said in the result window.
+    // Without one the result window says it here, where the engineer looks
+    // after pressing the next button.
+    const bool operationRuns = m_operation != OperationState::Idle;
     endOperationEarly(OperationState::PortLost);
     const QString text
         = QStringLiteral("串口 %1 %2，已关闭").arg(serialPort->portName(), portErrorText(error));
+    if (!operationRuns)
+        appendResult(text, Tone::Bad);
     QTimer::singleShot(0, this, [this, text] {
         if (!m_errorClosePending)
             return; // closed by hand in the meantime

@@ -51,6 +51,9 @@ QString portErrorText(QSerialPort::SerialPortError error);
 // the system knows them; empty when it knows neither.
 QString portToolTip(const QString &description, const QString &manufacturer);
 
+// A port's line settings in short: "9600 8N1", "19200 8E1.5".
+QString lineSettingsText(qint32 baudRate, QSerialPort::DataBits dataBits,
+                         QSerialPort::Parity parity, QSerialPort::StopBits stopBits);
 // The status-bar line of an open port: "串口 ttyUSB0 已打开：9600 8N1".
 QString openedPortText(const QString &portName, qint32 baudRate, QSerialPort::DataBits dataBits,
                        QSerialPort::Parity parity, QSerialPort::StopBits stopBits);

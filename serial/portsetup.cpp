@@ -144,8 +144,8 @@ QString portToolTip(const QString &description, const QString &manufacturer)
     return lines.join(QLatin1Char('\n'));
 }
 
-QString openedPortText(const QString &portName, qint32 baudRate, QSerialPort::DataBits dataBits,
-                       QSerialPort::Parity parity, QSerialPort::StopBits stopBits)
+QString lineSettingsText(qint32 baudRate, QSerialPort::DataBits dataBits,
+                         QSerialPort::Parity parity, QSerialPort::StopBits stopBits)
 {
     char parityLetter = '?';
     switch (parity) {
@@ -181,10 +181,16 @@ QString openedPortText(const QString &portName, qint32 baudRate, QSerialPort::Da
     default:
         break;
     }
-    return QStringLiteral("串口 %1 已打开：%2 %3%4%5")
-        .arg(portName)
+    return QStringLiteral("%1 %2%3%4")
         .arg(baudRate)
         .arg(int(dataBits))
         .arg(QLatin1Char(parityLetter))
         .arg(stop);
+}
+
+QString openedPortText(const QString &portName, qint32 baudRate, QSerialPort::DataBits dataBits,
+                       QSerialPort::Parity parity, QSerialPort::StopBits stopBits)
+{
+    return QStringLiteral("串口 %1 已打开：%2")
+        .arg(portName, lineSettingsText(baudRate, dataBits, parity, stopBits));
 }

@@ -8,6 +8,26 @@
 #include <QMessageBox>
 #include <QTextCharFormat>
 
+namespace {
+
+// The console's echo is gathered up to this much; a line that never hands
+// back what was sent must not make it grow for the whole session.
+constexpr int kConsoleEchoMax = 256;
+
+// How long the port's line takes for one character with its settings now.
+qint64 portCharacterNs(const QSerialPort &port)
+{
+    int stopHalves = 2;
+    if (port.stopBits() == QSerialPort::OneAndHalfStop)
+        stopHalves = 3;
+    else if (port.stopBits() == QSerialPort::TwoStop)
+        stopHalves = 4;
+    return characterNs(port.baudRate(), int(port.dataBits()),
+                       port.parity() != QSerialPort::NoParity, stopHalves);
+}
+
+} // namespace
+
 void MainWindow::SendData(int n)
 {
     // Line 0 is line 1 as the device operations address it.
@@ -37,24 +57,42 @@ void MainWindow::SendData(int n)
     // the traffic window is still drawing it. The port would otherwise hold
     // the bytes until the event loop next turns.
     const QDateTime sentAt = m_clock();
+    const qint64 writeStartNs = m_lineClock.nsecsElapsed();
     const qint64 accepted = serialPort->write(converted.bytes);
-    if (accepted > 0)
+    if (accepted > 0) {
         serialPort->flush();
+        // The driver takes the bytes at once and the line carries them at its
+        // baud rate from then on: the last one has left once the line has had
+        // time for all of them. (Reading the clock again after the write would
+        // put in whatever held the program up, not the line.)
+        m_lastByteOutNs = writeStartNs + accepted * portCharacterNs(*serialPort);
+        // The device exchange takes its own echo off; the console's is taken
+        // off as it comes in.
+        if (ui->checkBoxEcho->isChecked() && !m_inExchange) {
+            if (m_consoleEcho.size() + accepted > kConsoleEchoMax) {
+                m_consoleEcho.clear();
+                m_consoleEchoSeen.clear();
+            }
+            m_consoleEcho += converted.bytes.left(int(accepted));
+        }
+    }
     appendSendLog(sentAt, converted.display);
-    QTextCharFormat red;
-    red.setForeground(QColor(Qt::red));
-    ui->textBrowser->mergeCurrentCharFormat(red);
+    // Merging the format again repaints the view for nothing.
+    if (ui->textBrowser->currentCharFormat().foreground().color() != QColor(Qt::red)) {
+        QTextCharFormat red;
+        red.setForeground(QColor(Qt::red));
+        ui->textBrowser->mergeCurrentCharFormat(red);
+    }
     if (accepted > 0) {
         sendCount += int(accepted);
-        ui->lcdNumberSend->display(sendCount);
+        showCounters();
     }
     if (accepted == converted.bytes.size())
-        ui->statusbar->showMessage(QStringLiteral("发送数据成功"));
+        showStatus(QStringLiteral("发送数据成功"));
     else if (accepted < 0)
-        ui->statusbar->showMessage(
-            QStringLiteral("发送数据失败：%1").arg(serialPort->errorString()));
+        showStatus(QStringLiteral("发送数据失败：%1").arg(serialPort->errorString()));
     else
-        ui->statusbar->showMessage(QStringLiteral("发送数据失败：只发出%1字节，共%2字节")
-                                       .arg(accepted)
-                                       .arg(converted.bytes.size()));
+        showStatus(QStringLiteral("发送数据失败：只发出%1字节，共%2字节")
+                       .arg(accepted)
+                       .arg(converted.bytes.size()));
 }

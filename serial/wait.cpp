@@ -47,6 +47,11 @@ void MainWindow::WaitForReply(int timeoutMs)
     // takes over the wake-up and hands it back when it ends.
     QEventLoop *const outerLoop = m_waitLoop;
     m_waitLoop = &loop;
+    // The request has just left: the unit's turnaround is the time to draw.
+    m_resultQueue.drawIfDue();
+    m_trafficQueue.drawIfDue();
+    m_resultQueue.holdDrawing();
+    m_trafficQueue.holdDrawing();
 
     for (;;) {
         // The port gone or the window closing: the reply no longer matters.
@@ -61,9 +66,12 @@ void MainWindow::WaitForReply(int timeoutMs)
         } else if (lastReception > 0 && elapsed - lastReception > kQuietGapMs) {
             break;
         }
-        // A complete reply needs no quiet gap to tell that it is over.
+        // A complete reply needs no quiet gap to tell that it is over; on a
+        // line that echoes, the whole echo has to come before it.
         if (m_expected.protocol != ReplyKind::None) {
-            const ReplyState state = checkReply(m_expected, recvBuf, recvLen);
+            const ReplyState state = checkEchoedReply(
+                m_expected, reinterpret_cast<const unsigned char *>(m_expectedEcho.constData()),
+                m_expectedEcho.size(), recvBuf, recvLen);
             if (state == ReplyState::Answer || state == ReplyState::Exception)
                 break;
         }
@@ -80,6 +88,10 @@ void MainWindow::WaitForReply(int timeoutMs)
 
     deadline.stop();
     m_waitLoop = outerLoop;
+    if (!m_waitLoop) {
+        m_resultQueue.releaseDrawing();
+        m_trafficQueue.releaseDrawing();
+    }
     if (m_receiveDisplayStale && !m_waitLoop)
         showReceiveCount();
 }

@@ -3,6 +3,10 @@
 // expect it to fail: the device operations give their users Qt Core and Sql,
 // neither widgets nor a port; the command line adds the port, no widgets.
 #include "device/link.h"
+#include "device/operations.h"
+#include "device/plan.h"
+#include "device/planrun.h"
+#include "device/runrecord.h"
 
 #if defined(FEEDERBENCH_PROBE_Widget)
 #include <QWidget>

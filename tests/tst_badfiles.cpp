@@ -8,6 +8,8 @@
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 
+#include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -85,6 +87,8 @@ private slots:
     void megabyteOnOneLine();
     void unusableMacRowsAreNeverWritten_data();
     void unusableMacRowsAreNeverWritten();
+    void badPlanRunsNothing_data();
+    void badPlanRunsNothing();
 };
 
 void tst_BadFiles::deviceListThroughWindow_data()
@@ -379,6 +383,86 @@ void tst_BadFiles::unusableMacRowsAreNeverWritten()
     QCOMPARE(bench.unit.unit.mac(), PduUnit::factoryMac());
     // Nothing moved on: the field still shows the refused address.
     QCOMPARE(field->text(), shown);
+}
+
+// plan.ini with one mistake each: one line names the file, line, section and
+// key, and nothing is sent to the unit.
+void tst_BadFiles::badPlanRunsNothing_data()
+{
+    QTest::addColumn<QByteArray>("plan");
+    QTest::addColumn<QString>("message"); // before "，一键测试未运行"
+
+    const QByteArray head = "[plan]\nname=t\n[step1]\n";              // lines 1 to 3
+    const QByteArray read = head + "type=read\nreg=0805\nmodule=1\n"; // to line 6
+
+    // clang-format off
+    QTest::newRow("a limit that is no number")
+        << read + "min=4x\n" << "plan.ini 第7行 [step1] min：“4x”不是数字";
+    QTest::newRow("limits the wrong way round")
+        << read + "min=44.0\nmax=42.0\n" << "plan.ini 第8行 [step1] max：小于 min=44.0";
+    QTest::newRow("a key missing: named at its section")
+        << head + "type=read\nreg=0805\n" << "plan.ini 第3行 [step1] module：缺少此项";
+    QTest::newRow("a key of another kind of step")
+        << read + "command=close\n" << "plan.ini 第7行 [step1] command：read 步骤没有此项";
+    QTest::newRow("a key twice, in another case")
+        << read + "MODULE=2\n" << "plan.ini 第7行 [step1] MODULE：与第6行重复";
+    QTest::newRow("a register config.ini does not list")
+        << head + "type=read\nreg=0900\nmodule=1\n"
+        << "plan.ini 第5行 [step1] reg：config.ini 的设备列表中没有寄存器0900";
+    QTest::newRow("a module the unit has not")
+        << head + "type=read\nreg=0805\nmodule=1,7\n"
+        << "plan.ini 第6行 [step1] module：“7”不是模块号（0～5、10，或 all）";
+    QTest::newRow("bits of a threshold")
+        << read + "bits_set=0001\n"
+        << "plan.ini 第7行 [step1] bits_set：“低压脱离值”不是状态字，不能用 bits_set/bits_clear";
+    QTest::newRow("an hour of 24 to write")
+        << head + "type=write\nreg=0808\nmodule=1\nvalue=24\n"
+        << "plan.ini 第7行 [step1] value：“24”不是0～23的整数";
+    QTest::newRow("a status register to write")
+        << head + "type=write\nreg=0704\nmodule=1\nvalue=1\n"
+        << "plan.ini 第5行 [step1] reg：寄存器0704不能写入（可写阈值0805、0806、080E和时段0808～080D）";
+    QTest::newRow("a step type there is not")
+        << head + "type=measure\n"
+        << "plan.ini 第4行 [step1] type：“measure”不是步骤类型（read、switch、write、clock、mac、reset、delay）";
+    QTest::newRow("a switch command there is not")
+        << head + "type=switch\ncommand=toggle\nmodule=1\n"
+        << "plan.ini 第5行 [step1] command：“toggle”不是命令（close、open、remote_on、remote_off、lvd_on、lvd_off、time_on、time_off）";
+    QTest::newRow("a section that is no step")
+        << QByteArray("[plan]\nname=t\n\n; steps\n[stepA]\ntype=delay\nms=5\n")
+        << "plan.ini 第5行 [stepA]：不是 [plan] 或 [step1]、[step2]… 这样的节";
+    QTest::newRow("a key before any section")
+        << QByteArray("name=t\n[plan]\n") << "plan.ini 第1行 name：不在任何节中";
+    QTest::newRow("no [plan]")
+        << QByteArray("[step1]\ntype=delay\nms=5\n") << "plan.ini [plan]：缺少 [plan] 节";
+    QTest::newRow("stop_on_fail neither true nor false")
+        << QByteArray("[plan]\nname=t\nstop_on_fail=maybe\n[step1]\ntype=delay\nms=5\n")
+        << "plan.ini 第3行 [plan] stop_on_fail：“maybe”应为 true 或 false";
+    QTest::newRow("CR LF line ends count one line each")
+        << QByteArray(read + "min=4x\n").replace("\n", "\r\n")
+        << "plan.ini 第7行 [step1] min：“4x”不是数字";
+    QTest::newRow("CR alone ends a line too")
+        << QByteArray(read + "min=4x\n").replace("\n", "\r")
+        << "plan.ini 第7行 [step1] min：“4x”不是数字";
+    QTest::newRow("saved in GBK")
+        << QByteArray("[plan]\nname=\xB3\xF6\xB3\xA7\n[step1]\ntype=delay\nms=5\n")
+        << "plan.ini 第2行：不是UTF-8文本";
+    // clang-format on
+}
+
+void tst_BadFiles::badPlanRunsNothing()
+{
+    QFETCH(QByteArray, plan);
+    QFETCH(QString, message);
+
+    BenchRig rig(QByteArray(), QByteArray(), plan);
+    QVERIFY(rig.ready());
+    MainWindow &w = rig.window();
+    widget<QLineEdit>(w, "lineEdit_sn")->setText(QStringLiteral("PDU2411A0001"));
+    widget<QAction>(w, "actionRunPlan")->trigger();
+
+    QCOMPARE(resultLines(w), QStringList{message + QStringLiteral("，一键测试未运行")});
+    QVERIFY(rig.requestsSeen().isEmpty());
+    QVERIFY(!widget<QLabel>(w, "labelVerdict")->isVisibleTo(&w));
 }
 
 QTEST_MAIN(tst_BadFiles)

@@ -76,6 +76,8 @@ private slots:
     void sendLogsARedLine();
 
     void receptionJoinsChunksInOrder();
+    void echoOfASendIsTakenOff_data();
+    void echoOfASendIsTakenOff();
     void receptionKeeps256BytesAndCountsAll();
     void counterButtons_data();
     void counterButtons();
@@ -267,6 +269,52 @@ void tst_Console::receptionJoinsChunksInOrder()
     QCOMPARE(MainWindowProbe::recvBytes(c.window).toHex(' '), QByteArray("55 03 02 00 01"));
     QCOMPARE(MainWindowProbe::recvFlag(c.window), 1);
     QCOMPARE(c.shownRecvCount(), 5);
+}
+
+// With 去除回显 ticked, what comes back of a send line is shown as its echo
+// and kept out of the receive buffer; what follows is received as ever.
+void tst_Console::echoOfASendIsTakenOff_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces"); // what the far end sends, piece by piece
+    QTest::addColumn<QString>("echoLine");
+    QTest::addColumn<QByteArray>("received");
+
+    const QByteArray request = hex("01 03 00 00 00 01 84 0A");
+    QTest::newRow("the echo, then AA BB") << QList<QByteArray>{request + hex("AA BB")}
+                                          << "01 03 00 00 00 01 84 0a （回显）" << hex("AA BB");
+    QTest::newRow("the echo in two pieces, AA BB with the second")
+        << QList<QByteArray>{request.left(3), request.mid(3) + hex("AA BB")}
+        << "01 03 00 00 00 01 84 0a （回显）" << hex("AA BB");
+    QTest::newRow("an echo that differs is shown as such")
+        << QList<QByteArray>{hex("01 03 00 00 00 01 84 F5 AA BB")}
+        << "01 03 00 00 00 01 84 f5 （回显不符）" << hex("AA BB");
+}
+
+void tst_Console::echoOfASendIsTakenOff()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QString, echoLine);
+    QFETCH(QByteArray, received);
+
+    Console c;
+    QVERIFY(c.open());
+    c.checkBox(QStringLiteral("checkBoxEcho"))->setChecked(true);
+    MainWindowProbe::resetReceive(c.window);
+    c.line(1)->setText(QStringLiteral("01 03 00 00 00 01 84 0A"));
+    c.button("pushButtonSend1")->click();
+    QVERIFY(c.pty.waitForReceived(8, 2000));
+
+    int count = 0;
+    for (const QByteArray &piece : pieces) {
+        QVERIFY(c.pty.writeMaster(piece));
+        count += piece.size();
+        QTRY_COMPARE(c.recvCount(), count);
+    }
+
+    QCOMPARE(MainWindowProbe::recvBytes(c.window).toHex(' '), received.toHex(' '));
+    QVERIFY2(c.lastTrafficLine().trimmed().endsWith(QStringLiteral("][接收]: ") + echoLine),
+             qPrintable(c.lastTrafficLine()));
+    QCOMPARE(c.shownRecvCount(), count); // every byte on the line counts
 }
 
 void tst_Console::receptionKeeps256BytesAndCountsAll()

@@ -8,9 +8,13 @@
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -37,7 +41,10 @@ enum class Fault {
     ReturnCode, // param: the service reply's return code
     Chatter,   // another station every 10 ms, the unit turning round in 30 ms; param 1: unit silent
     LongReply, // 300 bytes after the reply
-    WrongEcho  // a write done, its echo naming the next register
+    WrongEcho, // a write done, its echo naming the next register
+    // A two-wire RS-485 adapter that hands every request back. param 1: 去除回显
+    // ticked; param 0: left unticked; param 2: ticked, the echo's last byte inverted.
+    LineEcho
 };
 
 const char *const kBusyText = "正在执行设备操作，请稍候…";
@@ -257,6 +264,11 @@ void setFault(BenchRig &rig, Fault fault, int param)
     case Fault::WrongEcho:
         rig.unit().echoNextRegister = true;
         break;
+    case Fault::LineEcho:
+        line.echo = true;
+        line.corruptEcho = param == 2;
+        widget<QCheckBox>(rig.window(), "checkBoxEcho")->setChecked(param != 0);
+        break;
     }
 }
 
@@ -270,6 +282,17 @@ void clearFaults(BenchRig &rig)
     rig.line().faults = LineFaults();
     rig.line().setTurnaroundMs(0);
     rig.line().setBaudRate(0);
+    widget<QCheckBox>(rig.window(), "checkBoxEcho")->setChecked(false);
+}
+
+// The line handed back the request (lower-case hexadecimal, as the receive
+// lines show bytes), its last byte inverted when corrupted.
+QString echoOf(const QString &request, bool corrupted)
+{
+    QByteArray bytes = QByteArray::fromHex(request.toLatin1());
+    if (corrupted)
+        bytes[bytes.size() - 1] = char(~bytes.at(bytes.size() - 1));
+    return lowerHex(bytes);
 }
 
 // Tallies over every case of the suite, printed at the end.
@@ -298,6 +321,7 @@ private slots:
     void linePulledDuringPoll();
     void cancelledOpenQuestion_data();
     void cancelledOpenQuestion();
+    void everyOperationThroughAnEchoingLine();
     void windowClosedDuringRun();
     void secondOperationDuringWait_data();
     void secondOperationDuringWait();
@@ -323,6 +347,8 @@ void tst_Faults::faultyReply_data()
     const QString read = QStringLiteral("^成功读取\\d+字节数据$");
     const QString noReply = QStringLiteral("没有应答!!");
     const QString badReply = QStringLiteral("应答校验错误");
+    const QString badEcho = QStringLiteral("回显不符");
+    const QString echoHint = QStringLiteral("^应答以请求本身开头：.*请勾选“去除回显”$");
     const QString ellipsis(QChar(0x2026));
 
     // clang-format off
@@ -431,6 +457,27 @@ void tst_Faults::faultyReply_data()
         << QStringList{kMacBanner, "serial_query成功", "收到报文：" + ellipsis,
                        "应答报文校验和错误，结果无效"}
         << macReply() + " 00 01 02" + ellipsis << 256 << read << false << 0 << 1;
+
+    // Behind an adapter that echoes. The echo has a receive line of its own,
+    // marked; the line checked here is what follows it.
+    QTest::newRow("line echoes, 去除回显 ticked: close")
+        << Fault::LineEcho << 1 << Op::Close << successLines(Op::Close)
+        << closeEcho() << 8 << read << true << 1 << 1;
+    QTest::newRow("line echoes, 去除回显 ticked: read MAC")
+        << Fault::LineEcho << 1 << Op::ReadMac << successLines(Op::ReadMac)
+        << macReply() << 30 << read << true << 0 << 1;
+    // Without the box the read fails, and the status bar says why.
+    QTest::newRow("line echoes, 去除回显 not ticked: read clock")
+        << Fault::LineEcho << 0 << Op::ReadClock << failureLines(Op::ReadClock, badReply)
+        << lowerHex(kReadClockModule0) + " " + clockReply() << 21 << echoHint << false << 0 << 1;
+    // A corrupted echo is never taken for a reply, whatever follows it.
+    QTest::newRow("echo corrupted: close, done by the unit all the same")
+        << Fault::LineEcho << 2 << Op::Close << failureLines(Op::Close, badEcho)
+        << closeEcho() << 8 << read << false << 1 << 1;
+    QTest::newRow("echo corrupted: read MAC")
+        << Fault::LineEcho << 2 << Op::ReadMac
+        << QStringList{kMacBanner, QStringLiteral("serial_query失败")}
+        << macReply() << 30 << read << false << 0 << 1;
     // clang-format on
 }
 
@@ -478,7 +525,15 @@ void tst_Faults::faultyReply()
     QCOMPARE(claimed, success);
     const QStringList traffic = trafficLines(w).mid(trafficBefore);
     QCOMPARE(linesAfter(traffic, QStringLiteral("][发送]: ")), QStringList{requestOf(op)});
-    const QStringList receive = linesAfter(traffic, QStringLiteral("][接收]: "));
+    QStringList receive = linesAfter(traffic, QStringLiteral("][接收]: "));
+    const bool echoRemoved = fault == Fault::LineEcho && param != 0;
+    if (echoRemoved) {
+        QVERIFY(!receive.isEmpty());
+        const QString echo = receive.takeFirst();
+        const bool corrupted = param == 2;
+        QCOMPARE(echo, echoOf(requestOf(op), corrupted) + QStringLiteral(" （")
+                           + (corrupted ? QStringLiteral("回显不符）") : QStringLiteral("回显）")));
+    }
     if (received.isEmpty()) {
         QCOMPARE(receive, QStringList());
     } else {
@@ -494,6 +549,13 @@ void tst_Faults::faultyReply()
     QCOMPARE(unitWrites(rig), writes);
     QCOMPARE(rig.unit().mac(), kUnitMac);
     QTRY_COMPARE(replySpy.count(), replies);
+    // The line statistics count the one request once, and call an echo fault
+    // by its name.
+    const LineStats stats = MainWindowProbe::lineStats(w);
+    QCOMPARE(stats.requests, 1);
+    if (op != Op::ReadMac) // a service reply is read past what comes before its "~"
+        QCOMPARE(stats.answers, int(success));
+    QCOMPARE(stats.echoFaults, int(fault == Fault::LineEcho && param == 2));
 
     // The window is not left in a state of its own: with the fault gone, the
     // same operation succeeds. The last frames of a talker have to reach the
@@ -604,30 +666,33 @@ void tst_Faults::linePulledDuringPoll()
          QStringLiteral("合计3项：成功3，无应答0，异常应答0，校验错误0，用时") + QChar(0x2026)});
 }
 
-// With the port closed, the engineer is asked once; Cancel ends the operation.
+// With the port closed, the engineer is asked once. Cancel ends the operation
+// with one line, before a run's banner or summary; so does OK when the port
+// then fails to open (after its own box).
 void tst_Faults::cancelledOpenQuestion_data()
 {
     QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("openChosen");
     QTest::addColumn<QStringList>("results");
 
-    const QString summary
-        = QStringLiteral("合计0项：成功0，无应答0，异常应答0，校验错误0，用时") + QChar(0x2026);
-    // The line naming the module, then the first group's separator, come
-    // before the first read.
-    QTest::newRow("read test of every entry")
-        << "pushButton"
-        << QStringList{QStringLiteral("---------模块0 读测试-------------"),
-                       QStringLiteral("==========================="), kCancelledLine, summary};
+    const QStringList cancelled{kCancelledLine};
+    const QStringList notOpened{QStringLiteral("串口未能打开，操作中止")};
+    QTest::newRow("read test of every entry") << "pushButton" << false << cancelled;
     QTest::newRow("three thresholds: the other two are not asked for")
-        << "pushButton_yzsz" << QStringList{kCancelledLine};
-    QTest::newRow("close all modules")
-        << "pushButton_allon"
-        << QStringList{QStringLiteral("---------合闸0-------------"), kCancelledLine, summary};
+        << "pushButton_yzsz" << false << cancelled;
+    QTest::newRow("close all modules") << "pushButton_allon" << false << cancelled;
+    QTest::newRow("close one module") << "pushButton_4" << false << cancelled;
+    QTest::newRow("read test, OK, the port does not open") << "pushButton" << true << notOpened;
+    QTest::newRow("close all modules, OK, the port does not open")
+        << "pushButton_allon" << true << notOpened;
+    QTest::newRow("close one module, OK, the port does not open")
+        << "pushButton_4" << true << notOpened;
 }
 
 void tst_Faults::cancelledOpenQuestion()
 {
     QFETCH(QString, button);
+    QFETCH(bool, openChosen);
     QFETCH(QStringList, results);
 
     BenchRig rig;
@@ -637,16 +702,80 @@ void tst_Faults::cancelledOpenQuestion()
     for (const char *field : {"lineEdit_dytlz", "lineEdit_dytlhfz", "lineEdit_glyz"})
         widget<QLineEdit>(w, field)->setText(QStringLiteral("12.5"));
     widget<QAction>(w, "actionClose")->trigger();
-    const ModalAnswerer boxes(QMessageBox::Cancel);
+    // A port that has gone since it was chosen.
+    if (openChosen)
+        widget<QComboBox>(w, "comboBoxPort")
+            ->setEditText(QStringLiteral("/dev/feederbench-no-such-port"));
+    const ModalAnswerer boxes(openChosen ? QMessageBox::Ok : QMessageBox::Cancel);
 
     rig.click(button.toLatin1().constData());
 
     ++tally.cases;
-    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.count(), openChosen ? 2 : 1);
     QVERIFY(boxes.texts().first().contains(QStringLiteral("并没有打开")));
+    if (openChosen)
+        QVERIFY(boxes.texts().last().startsWith(QStringLiteral("打开串口失败！")));
     QVERIFY(rig.requestsSeen().isEmpty());
-    compareLines(resultLines(w), results);
+    QCOMPARE(resultLines(w), results);
     QVERIFY(!MainWindowProbe::busy(w));
+}
+
+// Behind an adapter that hands every request back, with 去除回显 ticked,
+// every operation of the window works as on a clean line: each request's echo
+// stands on its own receive line, every request is answered, and the line
+// statistics count each request once.
+void tst_Faults::everyOperationThroughAnEchoingLine()
+{
+    BenchRig rig;
+    QVERIFY(rig.ready());
+    rig.selectModule(QStringLiteral("1"));
+    rig.line().faults.echo = true;
+    auto &w = rig.window();
+    widget<QCheckBox>(w, "checkBoxEcho")->setChecked(true);
+    widget<QTreeWidget>(w, "treeWidget")->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    for (const char *field :
+         {"lineEdit_dytlz", "lineEdit_dytlhfz", "lineEdit_glyz", "lineEdit_sd1hh", "lineEdit_sd1mm",
+          "lineEdit_sd2hh", "lineEdit_sd2mm", "lineEdit_sd3hh", "lineEdit_sd3mm"})
+        widget<QLineEdit>(w, field)->setText(QStringLiteral("12"));
+    widget<QLineEdit>(w, "lineEdit_wrmac")->setText(QStringLiteral("00:39:28:91:00:00"));
+    const int trafficBefore = trafficLines(w).size();
+
+    // The clock is set before the read test reads it.
+    for (const char *button :
+         {"pushButton_4",          "pushButton_5",      "pushButton_6",
+          "pushButton_7",          "pushButton_8",      "pushButton_9",
+          "pushButton_10",         "pushButton_11",     "pushButton_yzsz",
+          "pushButton_sd1",        "pushButton_sd2",    "pushButton_sd3",
+          "pushButton_datatime",   "pushButton",        "pushButton_2",
+          "pushButton_rdmac",      "pushButton_deffac", "pushButton_wrmac",
+          "pushButton_allon",      "pushButton_alloff", "pushButton_rm_ctrl_on",
+          "pushButton_rm_ctrl_off"})
+        rig.click(button);
+
+    ++tally.cases;
+    const LineStats stats = MainWindowProbe::lineStats(w);
+    const QStringList traffic = trafficLines(w).mid(trafficBefore);
+    const int sent = linesAfter(traffic, QStringLiteral("][发送]: ")).size();
+    QCOMPARE(rig.requestsSeen().size(), sent);
+    QCOMPARE(traffic.filter(QStringLiteral("（回显）")).size(), sent);
+    QCOMPARE(stats.requests, sent);
+    QCOMPARE(stats.answers, sent);
+    QCOMPARE(stats.timed, sent);
+    QVERIFY(resultLines(w).contains(QStringLiteral("MAC读回校验通过")));
+    QCOMPARE(rig.unit().factoryResets(), 1);
+    QTRY_VERIFY(widget<QLabel>(w, "label_lineStats")
+                    ->toolTip()
+                    .contains(QStringLiteral("请求：%1").arg(sent)));
+
+    // The statistics go with the byte counters, and start again with each opening.
+    widget<QPushButton>(w, "pushButtonClearCounterRecieve")->click();
+    QCOMPARE(MainWindowProbe::lineStats(w).requests, 0);
+    QCOMPARE(widget<QLabel>(w, "label_lineStats")->text(), LineStats().label());
+    rig.click("pushButton_4");
+    QCOMPARE(MainWindowProbe::lineStats(w).requests, 1);
+    widget<QAction>(w, "actionClose")->trigger();
+    QVERIFY(openPortOn(w, rig.line().portPath()));
+    QCOMPARE(MainWindowProbe::lineStats(w).requests, 0);
 }
 
 // The figures come from a child process, since only a real application
@@ -803,12 +932,13 @@ void tst_Faults::killedDuringPoll()
     qInfo("KILL | %s | lines shown %d | lines in the record %d", QTest::currentDataTag(),
           int(shown.size()), int(onDisk.size() - 1));
     // Each window's lines in the record begin with what that window showed.
+    // A reply's line carries its response time after one more tab there.
     for (const QString &mark : {QStringLiteral("报文\t"), QStringLiteral("结果\t")}) {
         const auto ofWindow = [&mark](const QStringList &lines) {
             QStringList out;
             for (const QString &line : lines) {
                 if (line.startsWith(mark))
-                    out << line;
+                    out << line.section(QLatin1Char('\t'), 0, 1);
             }
             return out;
         };

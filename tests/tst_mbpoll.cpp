@@ -202,7 +202,10 @@ void tst_MbPoll::pduSimServesMbpoll()
     const QString link = dir.filePath("unit");
 
     QProcess sim;
-    sim.start(pduSim(), {"--link", link, "--switch-state", "1:2"});
+    // Module 1 opened by LVD, its disconnect value stuck at 45.0 V, and
+    // switching commands acknowledged but not carried out.
+    sim.start(pduSim(),
+              {"--link", link, "--switch-state", "1:2", "--set", "1:0805=450", "--ignore-switch"});
     const QString port = firstLine(sim, 5000);
     QVERIFY2(port.startsWith("/dev/"), qPrintable(port));
     QCOMPARE(QFileInfo(link).symLinkTarget(), port);
@@ -211,6 +214,13 @@ void tst_MbPoll::pduSimServesMbpoll()
     const Finished mb = run(mbpoll(), mbpollArguments(link, "0x1704"));
     QVERIFY(mb.ok);
     QCOMPARE(printedValue(mb.out, 0x1704), 2);
+    const Finished stuck = run(mbpoll(), mbpollArguments(link, "0x1805"));
+    QVERIFY(stuck.ok);
+    QCOMPARE(printedValue(stuck.out, 0x1805), 450);
+    const Finished closed = run(mbpoll(), mbpollArguments(link, "0x1802") << "0");
+    QVERIFY2(closed.out.contains("Written 1 references"), qPrintable(closed.out + closed.err));
+    const Finished still = run(mbpoll(), mbpollArguments(link, "0x1704"));
+    QCOMPARE(printedValue(still.out, 0x1704), 2);
 
     sim.terminate(); // SIGTERM
     QVERIFY(waitForExit(sim, 5000));
@@ -236,6 +246,12 @@ void tst_MbPoll::pduSimRefusesBadOptions_data()
     QTest::newRow("MAC of five bytes") << QStringList{"--mac", "00:11:22:33:44"} << "--mac";
     QTest::newRow("no timing and a baud rate")
         << QStringList{"--no-timing", "--baud", "9600"} << "--no-timing";
+    QTest::newRow("a stuck register without its value") << QStringList{"--set", "0805"} << "--set";
+    QTest::newRow("a stuck register the unit does not have")
+        << QStringList{"--set", "1:0802=0"} << "register 0802";
+    QTest::newRow("a stuck value beyond 16 bits")
+        << QStringList{"--set", "0805=65536"} << "0 to 65535";
+    QTest::newRow("a negative clock lead") << QStringList{"--clock-fast", "-5"} << "--clock-fast";
 }
 
 void tst_MbPoll::pduSimRefusesBadOptions()

@@ -119,8 +119,10 @@ void tst_PduUnit::read_data()
     row("clock seconds alone", "5503081200012BBB", "5503022D0094D8");
 
     row("0x0802 is a command, not readable", "55030802000A6BB9", "5583028121");
-    row("an enable is not readable", "550308010001DA7E", "5583028121");
-    row("a run into 0x0807", "5503080600022BBE", "5583028121");
+    // The enables read back what was last written (a switch check reads them).
+    row("remote-control enable, on", "550308010001DA7E", "55030200014848");
+    row("a run into 0x0807: reconnect 48.0 V, time control off", "5503080600022BBE",
+        "55030401E00000EFFC");
     row("between state and flags", "55030705000198AB", "5583028121");
     row("past the clock", "5503080F0005BA7E", "5583028121");
     row("no registers", "55030704000008AB", "55830340E1");

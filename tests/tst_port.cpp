@@ -83,6 +83,8 @@ private slots:
     void nineDataBitsRefusedBeforeOpening();
     void settingTheLineRefusesIsNamed_data();
     void settingTheLineRefusesIsNamed();
+    void settingsChangedWhileOpenTakeEffect_data();
+    void settingsChangedWhileOpenTakeEffect();
     void hangUpClosesThePortWithoutAStorm();
     void closingAtStartUpOnlySwitchesTheActions();
     void refreshListsThePorts();
@@ -366,6 +368,72 @@ void tst_Port::settingTheLineRefusesIsNamed()
     widget<QAction>(w, "actionClose")->trigger();
 }
 
+// A setting changed while the port is open reaches the line at once and the
+// status bar names it; one the line cannot take leaves the line as it ran and
+// the boxes saying so.
+void tst_Port::settingsChangedWhileOpenTakeEffect_data()
+{
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<int>("data");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("stop");
+    QTest::addColumn<int>("speed"); // termios speed constant afterwards
+    QTest::addColumn<bool>("twoStopBits");
+    QTest::addColumn<QString>("status"); // "" when a box refuses
+    QTest::addColumn<QString>("refused");
+
+    QTest::newRow("9600 to 115200")
+        << "115200" << 1 << 0 << 0 << int(B115200) << false << "已改为：115200 8N1"
+        << "";
+    QTest::newRow("two stop bits")
+        << "9600" << 1 << 0 << 2 << int(B9600) << true << "已改为：9600 8N2"
+        << "";
+    QTest::newRow("odd parity the line cannot carry")
+        << "9600" << 1 << 1 << 0 << int(B9600) << false << ""
+        << "校验位“奇校验”";
+    QTest::newRow("nine data bits") << "9600" << 2 << 0 << 0 << int(B9600) << false << ""
+                                    << "数据位“9位”";
+}
+
+void tst_Port::settingsChangedWhileOpenTakeEffect()
+{
+    QFETCH(QString, baud);
+    QFETCH(int, data);
+    QFETCH(int, parity);
+    QFETCH(int, stop);
+    QFETCH(int, speed);
+    QFETCH(bool, twoStopBits);
+    QFETCH(QString, status);
+    QFETCH(QString, refused);
+    PtyPair pty;
+    MainWindow w;
+    QVERIFY(openPortOn(w, pty.slavePath()));
+    const ModalAnswerer boxes(QMessageBox::Ok);
+
+    chooseLine(w, baud, data, parity, stop);
+
+    const termios tio = lineOf(w);
+    QCOMPARE(int(cfgetospeed(&tio)), speed);
+    QCOMPARE(bool(tio.c_cflag & CSTOPB), twoStopBits);
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    QVERIFY(!(tio.c_cflag & PARENB));
+    QVERIFY(portIsOpen(w));
+    if (refused.isEmpty()) {
+        QCOMPARE(boxes.count(), 0);
+        QCOMPARE(statusText(w),
+                 QStringLiteral("串口 %1 ").arg(portNameOf(pty.slavePath())) + status);
+    } else {
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last.title, QStringLiteral("错误"));
+        QVERIFY2(boxes.last.text.contains(refused), qPrintable(boxes.last.text));
+        QVERIFY2(boxes.last.text.contains(QStringLiteral("9600 8N1")), qPrintable(boxes.last.text));
+        // The boxes show what the line runs with.
+        QCOMPARE(widget<QComboBox>(w, "comboBoxData")->currentIndex(), 1);
+        QCOMPARE(widget<QComboBox>(w, "comboBoxParity")->currentIndex(), 0);
+    }
+    widget<QAction>(w, "actionClose")->trigger();
+}
+
 void tst_Port::hangUpClosesThePortWithoutAStorm()
 {
     PtyPair pty;
@@ -379,6 +447,8 @@ void tst_Port::hangUpClosesThePortWithoutAStorm()
     QCOMPARE(actionStates(w), kClosed);
     const QString status = statusText(w);
     QVERIFY2(status.contains(portNameOf(pty.slavePath())), qPrintable(status));
+    // No operation ran to say so: the result window says it once, as the status bar does.
+    QCOMPARE(resultLines(w).filter(status), QStringList{status});
 
     bool sawLineError = false;
     for (const QList<QVariant> &e : qAsConst(errors)) {
@@ -408,7 +478,12 @@ void tst_Port::refreshListsThePorts()
 {
     MainWindow w;
     auto *ports = widget<QComboBox>(w, "comboBoxPort");
+    // A path the engineer typed stays through a refresh.
     ports->setEditText(QStringLiteral("/dev/typed-by-hand"));
+    widget<QAction>(w, "actionRefresh")->trigger();
+    QCOMPARE(ports->currentText(), QStringLiteral("/dev/typed-by-hand"));
+    // Emptied, the field takes the first port listed.
+    ports->setEditText(QString());
     widget<QAction>(w, "actionRefresh")->trigger();
 
     QStringList expected;

@@ -227,18 +227,32 @@ private slots:
         QCOMPARE(checkReply(kind, data(bytes), bytes.size()), state);
     }
 
+    // echo: what a line that hands every request back returns first (empty:
+    // a line without echo); reply: where the unit's reply is found then.
     void verdict_data()
     {
         QTest::addColumn<ReplyKind::Protocol>("protocol");
         QTest::addColumn<int>("function");
+        QTest::addColumn<QByteArray>("echo");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<ReplyVerdict::Outcome>("outcome");
         QTest::addColumn<int>("exceptionCode");
+        QTest::addColumn<bool>("echoFault");
+        QTest::addColumn<QByteArray>("reply");
 
         const auto row = [](const char *name, ReplyKind::Protocol protocol, int function,
                             const QByteArray &bytes, ReplyVerdict::Outcome outcome, int code) {
-            QTest::newRow(name) << protocol << function << bytes << outcome << code;
+            QTest::newRow(name) << protocol << function << QByteArray() << bytes << outcome << code
+                                << false << bytes;
         };
+        const auto echoed
+            = [](const char *name, ReplyKind::Protocol protocol, const QByteArray &request,
+                 const QByteArray &bytes, ReplyVerdict::Outcome outcome, int code, bool echoFault,
+                 const QByteArray &reply) {
+                  const int function = protocol == ReplyKind::Modbus ? quint8(request.at(1)) : 0;
+                  QTest::newRow(name) << protocol << function << request << bytes << outcome << code
+                                      << echoFault << reply;
+              };
         const auto modbus = [](const char *hex) { return QByteArray::fromHex(hex); };
         row("silence", ReplyKind::Modbus, 0x03, QByteArray(), ReplyVerdict::NoReply, 0);
         row("too little arrived", ReplyKind::Modbus, 0x03, modbus("550302"), ReplyVerdict::NoReply,
@@ -254,6 +268,27 @@ private slots:
         row("service frame unfinished", ReplyKind::Service, 0, "~2101", ReplyVerdict::NoReply, 0);
         row("nothing awaited", ReplyKind::None, 0, modbus("55030200020849"), ReplyVerdict::NoReply,
             0);
+
+        const QByteArray read = modbus("55 03 07 04 00 01 C9 6B");
+        const QByteArray answer = modbus("55 03 02 00 01 48 48");
+        const QByteArray close = modbus("55 06 08 02 00 00 27 BE");
+        const QByteArray readMac = "~210156980000FDA0\r";
+        const QByteArray macAnswer = "~21012A500000FDA4\r";
+        const auto M = ReplyKind::Modbus;
+        // clang-format off
+        echoed("echo 55 03 07 04 00 01 C9 6B, then the answer", M, read, read + answer,
+               ReplyVerdict::Answer, 0, false, answer);
+        echoed("write 55 06 08 02 00 00 27 BE: its echo alone is no answer", M, close, close,
+               ReplyVerdict::NoReply, 0, false, QByteArray());
+        echoed("service: echo, then the packet", ReplyKind::Service, readMac, readMac + macAnswer,
+               ReplyVerdict::Answer, 0, false, macAnswer);
+        echoed("echo cut short: 55 03 07 04", M, read, modbus("55030704"), ReplyVerdict::Invalid, 0,
+               true, QByteArray());
+        echoed("echo with its last byte inverted: ... C9 94, then the answer", M, read,
+               modbus("55 03 07 04 00 01 C9 94") + answer, ReplyVerdict::Invalid, 0, true, QByteArray());
+        echoed("no echo where one is awaited: the answer alone", M, read, answer,
+               ReplyVerdict::Invalid, 0, true, QByteArray());
+        // clang-format on
     }
 
     void verdict()
@@ -261,13 +296,24 @@ private slots:
         QFETCH(ReplyKind::Protocol, protocol);
         QFETCH(int, function);
         QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, echo);
         QFETCH(ReplyVerdict::Outcome, outcome);
         QFETCH(int, exceptionCode);
+        QFETCH(bool, echoFault);
+        QFETCH(QByteArray, reply);
         const ReplyKind kind{protocol, kBusAddress, quint8(function)};
-        const ReplyVerdict verdict = judgeReply(kind, data(bytes), bytes.size());
+        const ReplyVerdict verdict
+            = echo.isEmpty()
+                  ? judgeReply(kind, data(bytes), bytes.size())
+                  : judgeEchoedReply(kind, data(echo), echo.size(), data(bytes), bytes.size());
         QCOMPARE(verdict.outcome, outcome);
         QCOMPARE(int(verdict.exceptionCode), exceptionCode);
         QCOMPARE(verdict.ok(), outcome == ReplyVerdict::Answer);
+        QCOMPARE(verdict.echoFault, echoFault);
+        QCOMPARE(failureReason(verdict) == QStringLiteral("回显不符"), echoFault);
+        const EchoSplit split = splitEcho(data(echo), echo.size(), data(bytes), bytes.size());
+        if (!echoFault)
+            QCOMPARE(bytes.mid(split.replyStart).toHex(' '), reply.toHex(' '));
     }
 
     // Frames with their CRCs worked out by hand; the echo is judged on

@@ -283,16 +283,26 @@ void tst_SimLine::replyOnTheWire_data()
     QTest::addColumn<int>("extraBytes");
     QTest::addColumn<QByteArray>("wireStart");
     QTest::addColumn<int>("wireSize");
+    QTest::addColumn<int>("echo"); // 0 none, 1 the request back, 2 with its last byte inverted
 
     QTest::newRow("no reply is silence, garbage and all")
-        << QByteArray() << hex("FF 00 13") << 0 << QByteArray() << 0;
+        << QByteArray() << hex("FF 00 13") << 0 << QByteArray() << 0 << 0;
     QTest::newRow("garbage FF 00 13 goes first")
         << hex("55 06 18 02 00 00 23 7E") << hex("FF 00 13") << 0
-        << hex("FF 00 13 55 06 18 02 00 00 23 7E") << 11;
+        << hex("FF 00 13 55 06 18 02 00 00 23 7E") << 11 << 0;
     // More than the tool's 256-byte receive buffer holds.
     QTest::newRow("300 counting bytes after the reply, 307 in all")
         << hex("55 03 02 00 01 79 84") << QByteArray() << 300
-        << hex("55 03 02 00 01 79 84 00 01 02 03") << 307;
+        << hex("55 03 02 00 01 79 84 00 01 02 03") << 307 << 0;
+    // A two-wire adapter hands the request back before anything else.
+    QTest::newRow("echo 55 03 07 04 00 01 C9 6B before garbage and reply")
+        << hex("55 03 02 00 01 79 84") << hex("FF") << 0
+        << hex("55 03 07 04 00 01 C9 6B FF 55 03 02 00 01 79 84") << 16 << 1;
+    QTest::newRow("echo without a reply")
+        << QByteArray() << QByteArray() << 0 << hex("55 03 07 04 00 01 C9 6B") << 8 << 1;
+    QTest::newRow("echo with its last byte inverted: C9 94")
+        << hex("55 03 02 00 01 79 84") << QByteArray() << 0
+        << hex("55 03 07 04 00 01 C9 94 55 03 02 00 01 79 84") << 15 << 2;
 }
 
 void tst_SimLine::replyOnTheWire()
@@ -302,10 +312,13 @@ void tst_SimLine::replyOnTheWire()
     QFETCH(int, extraBytes);
     QFETCH(QByteArray, wireStart);
     QFETCH(int, wireSize);
+    QFETCH(int, echo);
 
     SimLine line([&](const QByteArray &) { return reply; }, eightByteFramer);
     line.faults.garbageBefore = garbage;
     line.faults.replyExtraBytes = extraBytes;
+    line.faults.echo = echo == 1;
+    line.faults.corruptEcho = echo == 2;
     QSignalSpy replies(&line, &SimLine::replySent);
     ToolEnd tool(line.portPath());
 
@@ -315,7 +328,7 @@ void tst_SimLine::replyOnTheWire()
     QCOMPARE(line.requestCount(), 1);
     QCOMPARE(tool.received.size(), wireSize);
     QCOMPARE(tool.received.left(wireStart.size()).toHex(' '), wireStart.toHex(' '));
-    QCOMPARE(replies.count(), wireSize > 0 ? 1 : 0);
+    QCOMPARE(replies.count(), reply.isEmpty() ? 0 : 1);
 }
 
 void tst_SimLine::chatter_data()

@@ -206,6 +206,7 @@ void tst_Window::objectsWithTheirClasses_data()
     for (const char *n :
          {"comboBoxPort", "comboBoxBaud", "comboBoxData", "comboBoxParity", "comboBoxStop"})
         row(n, "QComboBox");
+    row("checkBoxEcho", "QCheckBox");
     row("checkBoxRecieve", "QCheckBox");
     row("pushButtonClearDataRecieve", "QPushButton");
     // result window and general settings
@@ -258,11 +259,13 @@ void tst_Window::objectsWithTheirClasses_data()
     // actions and bars
     for (const char *n : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
                           "actionExit", "actionmenu_file_sub5", "actionOpenRecordFolder",
-                          "actionExportRecord", "actionRecordWindow", "actionNewRecord"})
+                          "actionExportRecord", "actionRecordWindow", "actionNewRecord",
+                          "actionRunPlan", "actionGuide", "actionAbout"})
         row(n, "QAction");
     row("mainMenubar", "QMenuBar");
-    for (const char *n : {"menuFile", "menuEdit", "menuWindow", "menuHelp"})
+    for (const char *n : {"menuFile", "menuEdit", "menuTest", "menuWindow", "menuHelp"})
         row(n, "QMenu");
+    row("labelVerdict", "QLabel");
     row("mainToolBar", "QToolBar");
     row("statusbar", "QStatusBar");
 }
@@ -483,13 +486,10 @@ void tst_Window::portSettingsForm()
         int row;
         const char *label;
         const char *field;
-    } rows[] = {{0, "label", "comboBoxPort"},
-                {1, "label_2", "comboBoxBaud"},
-                {2, "label_3", "comboBoxData"},
-                {3, "label_4", "comboBoxParity"},
-                {4, "label_5", "comboBoxStop"},
-                {6, nullptr, "checkBoxRecieve"},
-                {7, nullptr, "pushButtonClearDataRecieve"}};
+    } rows[] = {{0, "label", "comboBoxPort"},    {1, "label_2", "comboBoxBaud"},
+                {2, "label_3", "comboBoxData"},  {3, "label_4", "comboBoxParity"},
+                {4, "label_5", "comboBoxStop"},  {5, nullptr, "checkBoxEcho"},
+                {7, nullptr, "checkBoxRecieve"}, {8, nullptr, "pushButtonClearDataRecieve"}};
     for (const auto &r : rows) {
         int row = -1;
         QFormLayout::ItemRole role;
@@ -504,8 +504,8 @@ void tst_Window::portSettingsForm()
             QVERIFY(!label);
         }
     }
-    // Row 5: the spacer that pushes the last two rows down.
-    QLayoutItem *spacer = form->itemAt(5, QFormLayout::FieldRole);
+    // Row 6: the spacer that pushes the last two rows down.
+    QLayoutItem *spacer = form->itemAt(6, QFormLayout::FieldRole);
     QVERIFY(spacer && spacer->spacerItem());
     QCOMPARE(spacer->sizeHint(), QSize(20, 40));
     QCOMPARE(spacer->expandingDirections(), Qt::Vertical);
@@ -682,6 +682,7 @@ void tst_Window::texts_data()
     text("label_3", "数据位：");
     text("label_4", "校验位：");
     text("label_5", "停止位：");
+    text("checkBoxEcho", "去除回显");
     text("checkBoxRecieve", "十六进制显示");
     text("pushButtonClearDataRecieve", "清除数据");
 
@@ -814,20 +815,22 @@ void tst_Window::actionsInMenusAndToolBar()
     auto *bar = widget<QMenuBar>(w, "mainMenubar");
     QCOMPARE(w.menuBar(), bar);
     QCOMPARE(actionNames(bar->actions()),
-             (QStringList{"menuFile", "menuEdit", "menuWindow", "menuHelp"}));
+             (QStringList{"menuFile", "menuEdit", "menuTest", "menuWindow", "menuHelp"}));
     QCOMPARE(actionNames(widget<QMenu>(w, "menuFile")->actions()),
              (QStringList{"actionConnect", "actionClose", "actionSave", "actionOpenRecordFolder",
                           "actionRefresh", "actionExportRecord", "actionNewRecord",
                           "actionExit"})); // no separators either
     QCOMPARE(actionNames(widget<QMenu>(w, "menuWindow")->actions()),
              QStringList{"actionRecordWindow"});
+    QCOMPARE(actionNames(widget<QMenu>(w, "menuTest")->actions()), QStringList{"actionRunPlan"});
     QCOMPARE(actionNames(widget<QMenu>(w, "menuHelp")->actions()),
              (QStringList{"actionGuide", "actionAbout"}));
     QVERIFY(widget<QMenu>(w, "menuEdit")->actions().isEmpty());
 
     auto *tools = widget<QToolBar>(w, "mainToolBar");
     QCOMPARE(actionNames(tools->actions()),
-             (QStringList{"actionConnect", "actionClose", "actionSave", "actionRefresh"}));
+             (QStringList{"actionConnect", "actionClose", "actionSave", "actionRefresh",
+                          "actionRunPlan"}));
     QCOMPARE(tools->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
     QCOMPARE(w.toolBarArea(tools), Qt::TopToolBarArea);
 
@@ -841,7 +844,8 @@ void tst_Window::actionsInMenusAndToolBar()
         const char *keys;
     } shortcuts[] = {{"actionConnect", "Ctrl+O"}, {"actionClose", "Ctrl+C"},
                      {"actionSave", "Ctrl+S"},    {"actionRefresh", "Ctrl+R"},
-                     {"actionExit", ""},          {"actionmenu_file_sub5", "Ctrl+Y"}};
+                     {"actionExit", ""},          {"actionmenu_file_sub5", "Ctrl+Y"},
+                     {"actionRunPlan", "F5"}};
     for (const auto &s : shortcuts)
         QCOMPARE(widget<QAction>(w, s.action)->shortcut(),
                  QKeySequence(QString::fromLatin1(s.keys)));
@@ -852,7 +856,8 @@ void tst_Window::actionsStartEnabledAndNotCheckable()
     MainWindow &w = *m_window;
     for (const char *name :
          {"actionConnect", "actionClose", "actionSave", "actionRefresh", "actionExit",
-          "actionmenu_file_sub5", "actionExportRecord", "actionRecordWindow", "actionNewRecord"}) {
+          "actionmenu_file_sub5", "actionExportRecord", "actionRecordWindow", "actionNewRecord",
+          "actionGuide", "actionAbout"}) {
         auto *action = widget<QAction>(w, name);
         QVERIFY2(action->isEnabled(), name);
         QVERIFY2(!action->isCheckable(), name);
@@ -973,6 +978,7 @@ void tst_Window::sendAndDisplayDefaults()
     QVERIFY(widget<QCheckBox>(w, "checkBoxRecieve")->isChecked());
     QVERIFY(!widget<QCheckBox>(w, "checkBoxRecieve")->isEnabled());
     QVERIFY(!widget<QCheckBox>(w, "checkBoxPoll")->isChecked());
+    QVERIFY(!widget<QCheckBox>(w, "checkBoxEcho")->isChecked()); // most adapters do not echo
 }
 
 void tst_Window::hexDisplayCannotBeChangedByTheUser()
@@ -1097,9 +1103,10 @@ void tst_Window::slotTable()
         "on_actionNewRecord_triggered()",
         "on_actionGuide_triggered()",
         "on_actionAbout_triggered()",
+        "on_actionRunPlan_triggered()",
     };
-    QCOMPARE(expected.size(), 56);
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 56);
+    QCOMPARE(expected.size(), 57);
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), 57);
     for (int i = 0; i < expected.size(); ++i) {
         const QMetaMethod m = mo.method(mo.methodOffset() + i);
         QCOMPARE(m.methodSignature(), expected.at(i));

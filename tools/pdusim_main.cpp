@@ -40,6 +40,9 @@ struct SimOptions
     QByteArray mac;
     int serviceCode = -1;
     bool forgetMac = false;
+    bool ignoreSwitch = false;
+    qint64 clockFastS = 0;
+    QMap<int, QMap<quint16, quint16>> pinned; // module -> register -> value
 };
 
 // Reads the options into SimOptions; the first bad one leaves its message in
@@ -73,6 +76,7 @@ private:
                                    const char *form = "MODULE:VALUE");
     QByteArray hexBytes(const QString &option, const QString &text);
     QByteArray mac(const QString &text);
+    void pinRegister(const QString &text, SimOptions &o);
 
     const QCommandLineParser &m_parser;
 };
@@ -154,6 +158,31 @@ QByteArray OptionReader::mac(const QString &text)
     return QByteArray::fromHex(parts.join(QString()).toLatin1());
 }
 
+// [MODULE:]REG=VALUE: REG hexadecimal as config.ini writes it (0805), on
+// MODULE or on every module.
+void OptionReader::pinRegister(const QString &text, SimOptions &o)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(?:([^:=]+):)?([0-9A-Fa-f]{1,4})=([^=]+)$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch()) {
+        fail(QString("--set: '%1' is not [MODULE:]REG=VALUE (e.g. 0805=450 or 1:0805=450)")
+                 .arg(text));
+        return;
+    }
+    const quint16 reg = quint16(m.captured(2).toUInt(nullptr, 16));
+    if (!PduUnit::isReadable(reg)) {
+        fail(QString("--set: the unit has no readable register %1").arg(m.captured(2)));
+        return;
+    }
+    const quint16 value = quint16(number("set", m.captured(3), 0, 0xFFFF));
+    QList<int> modules{0, 1, 2, 3, 4, 5, 10};
+    if (!m.captured(1).isEmpty())
+        modules = {module("set", m.captured(1))};
+    for (int module : modules)
+        o.pinned[module].insert(reg, value);
+}
+
 SimOptions OptionReader::read()
 {
     SimOptions o;
@@ -209,6 +238,11 @@ SimOptions OptionReader::read()
     }
 
     o.forgetMac = m_parser.isSet("forget-mac");
+    o.ignoreSwitch = m_parser.isSet("ignore-switch");
+    if (isSet("clock-fast"))
+        o.clockFastS = number("clock-fast", value("clock-fast"), 0, 366LL * 86400);
+    for (const QString &text : values("set"))
+        pinRegister(text, o);
 
     if (isSet("pieces"))
         o.faults.pieces = int(number("pieces", value("pieces"), 1, 256));
@@ -227,6 +261,8 @@ SimOptions OptionReader::read()
     }
     if (isSet("long-replies"))
         o.faults.replyExtraBytes = int(number("long-replies", value("long-replies"), 0, 65536));
+    o.faults.corruptEcho = m_parser.isSet("echo-corrupt");
+    o.faults.echo = m_parser.isSet("echo") || o.faults.corruptEcho;
     return o;
 }
 
@@ -292,6 +328,24 @@ void addOptions(QCommandLineParser &parser)
          "finds the old one."},
         {"long-replies",
          "Pad every reply with N extra bytes (to exceed the tool's 256-byte receive buffer).", "N"},
+        {"set",
+         "Register REG (hexadecimal, e.g. 0805) of MODULE, or of every module, holds VALUE: reads "
+         "give it and writes are acknowledged without changing it (e.g. 0805=450 or 1:0805=450). "
+         "May be given more than once.",
+         "[MODULE:]REG=VALUE"},
+        {"ignore-switch",
+         "Acknowledge the breaker commands and enables (registers 0801 to 0804 and 0807) without "
+         "carrying them out: the breaker and the enables stay as they were."},
+        {"clock-fast",
+         "Every module's clock reads SECONDS ahead of the time it was set to (and of the host's "
+         "time before it is set).",
+         "SECONDS"},
+        {"echo",
+         "Hand every byte the tool sends straight back before the reply, as a two-wire RS-485 "
+         "adapter without echo suppression does (the tool's 去除回显 takes it off)."},
+        {"echo-corrupt",
+         "As --echo, but the last byte of every piece echoed comes back inverted (a line fault "
+         "the tool reports as 回显不符)."},
     });
 }
 
@@ -310,6 +364,9 @@ void applyToUnit(const SimOptions &o, PduUnit &unit)
     if (o.serviceCode >= 0)
         unit.serviceReturnCode = quint8(o.serviceCode);
     unit.forgetMacWrites = o.forgetMac;
+    unit.ignoreSwitching = o.ignoreSwitch;
+    unit.clockAheadS = o.clockFastS;
+    unit.pinnedRegisters = o.pinned;
 }
 
 void logLine(const QString &text)

@@ -92,6 +92,16 @@ bool readRegister(const PduModule &m, int base, const QDateTime &clock, quint16 
     case kRegProtectionFlags:
         *value = m.protectionFlags;
         return true;
+    // The enables read back as they were last written.
+    case kRegRemoteEnable:
+        *value = m.remoteEnable;
+        return true;
+    case kRegLvdEnable:
+        *value = m.lvdEnable;
+        return true;
+    case kRegTimeEnable:
+        *value = m.timeEnable;
+        return true;
     case kRegLvdValue:
         *value = m.lvdValue;
         return true;
@@ -124,7 +134,7 @@ bool readRegister(const PduModule &m, int base, const QDateTime &clock, quint16 
 }
 
 Outcome readHoldingRegisters(const PduModule &m, const unsigned char *frame, int length,
-                             const QDateTime &clock)
+                             const QDateTime &clock, const QMap<quint16, quint16> &pinned)
 {
     if (length != 8)
         return refuse(kIllegalDataValue);
@@ -141,12 +151,15 @@ Outcome readHoldingRegisters(const PduModule &m, const unsigned char *frame, int
         quint16 value = 0;
         if (base + i >= kModuleRegisterSpace || !readRegister(m, base + i, clock, &value))
             return refuse(kIllegalDataAddress);
-        appendWord(outcome.pdu, value);
+        appendWord(outcome.pdu, pinned.value(quint16(base + i), value));
     }
     return outcome;
 }
 
-Outcome writeSingleRegister(PduModule &m, const unsigned char *frame, int length)
+// ignoreSwitching: the commands and enables are checked and acknowledged but
+// change nothing; pinned: registers that keep their value whatever is written.
+Outcome writeSingleRegister(PduModule &m, const unsigned char *frame, int length,
+                            bool ignoreSwitching, const QMap<quint16, quint16> &pinned)
 {
     if (length != 8)
         return refuse(kIllegalDataValue);
@@ -155,6 +168,11 @@ Outcome writeSingleRegister(PduModule &m, const unsigned char *frame, int length
     if (base < kRegRemoteEnable || base > kRegOverCurrent)
         return refuse(kIllegalDataAddress);
     ++m.writes[quint16(base)];
+    const bool switching = base <= kRegLvdEnable || base == kRegTimeEnable;
+    // Checked as the unit checks them, then left undone.
+    PduModule untouched = m;
+    PduModule &target
+        = (ignoreSwitching && switching) || pinned.contains(quint16(base)) ? untouched : m;
 
     // Enables are on or off, and each breaker command has the one value that
     // means it; anything else is a value the module cannot act on.
@@ -163,39 +181,39 @@ Outcome writeSingleRegister(PduModule &m, const unsigned char *frame, int length
     case kRegRemoteEnable:
         if (!onOff)
             return refuse(kIllegalDataValue);
-        m.remoteEnable = value;
+        target.remoteEnable = value;
         break;
     case kRegClose:
         if (value != 0)
             return refuse(kIllegalDataValue);
-        m.switchState = 0;
+        target.switchState = 0;
         break;
     case kRegOpen:
         if (value != 1)
             return refuse(kIllegalDataValue);
-        m.switchState = 1; // opened by remote command
+        target.switchState = 1; // opened by remote command
         break;
     case kRegLvdEnable:
         if (!onOff)
             return refuse(kIllegalDataValue);
-        m.lvdEnable = value;
+        target.lvdEnable = value;
         break;
     case kRegLvdValue:
-        m.lvdValue = value;
+        target.lvdValue = value;
         break;
     case kRegReconnectValue:
-        m.reconnectValue = value;
+        target.reconnectValue = value;
         break;
     case kRegTimeEnable:
         if (!onOff)
             return refuse(kIllegalDataValue);
-        m.timeEnable = value;
+        target.timeEnable = value;
         break;
     case kRegOverCurrent:
-        m.overCurrent = value;
+        target.overCurrent = value;
         break;
     default:
-        m.windows[base - kRegFirstWindow] = value;
+        target.windows[base - kRegFirstWindow] = value;
         break;
     }
     return echo(frame);
@@ -336,9 +354,16 @@ QDateTime PduUnit::moduleTime(int number) const
     const QDateTime host = m_now();
     const PduModule &m = module(number);
     if (!m.clockSet.isValid())
-        return host;
-    const QDateTime wall = wallTime(m, host);
+        return host.addSecs(clockAheadS);
+    const QDateTime wall = wallTime(m, host).addSecs(clockAheadS);
     return QDateTime(wall.date(), wall.time());
+}
+
+bool PduUnit::isReadable(quint16 base)
+{
+    const PduModule m;
+    quint16 value = 0;
+    return readRegister(m, base, QDateTime::currentDateTime(), &value);
 }
 
 QByteArray PduUnit::factoryMac()
@@ -385,10 +410,13 @@ QByteArray PduUnit::handleModbus(const QByteArray &frame)
         PduModule &m = module(number);
         switch (function) {
         case kReadHoldingRegisters:
-            outcome = readHoldingRegisters(m, bytes, length, wallTime(m, m_now()));
+            outcome
+                = readHoldingRegisters(m, bytes, length, wallTime(m, m_now()).addSecs(clockAheadS),
+                                       pinnedRegisters.value(number));
             break;
         case kWriteSingleRegister:
-            outcome = writeSingleRegister(m, bytes, length);
+            outcome = writeSingleRegister(m, bytes, length, ignoreSwitching,
+                                          pinnedRegisters.value(number));
             break;
         case kWriteMultipleRegisters:
             outcome = writeClock(m, bytes, length, m_now());

@@ -69,6 +69,16 @@ public:
     bool echoNextRegister = false;     // a write is done, its echo names the register after it
     quint8 serviceReturnCode = 0;      // fourth byte of service replies (0 = normal)
     bool forgetMacWrites = false;      // a MAC write is acknowledged but not stored
+    // Breaker commands and enables (0801 to 0804, 0807) acknowledged but not
+    // carried out: the breaker and the enables stay as they were.
+    bool ignoreSwitching = false;
+    qint64 clockAheadS = 0; // every module's clock reads this many seconds ahead
+    // Registers stuck at a value: module -> base register -> value. A read
+    // gives the value; a write is acknowledged and changes nothing.
+    QMap<int, QMap<quint16, quint16>> pinnedRegisters;
+
+    // Whether a 03 read of base (0x0704, 0x0805, …) is answered.
+    static bool isReadable(quint16 base);
 
     // Factory settings (restoreFactoryState puts these back).
     static QByteArray factoryMac();

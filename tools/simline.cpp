@@ -284,6 +284,8 @@ void SimLine::onBytes(const QByteArray &chunk)
     onOpenEvents();
     if (m_pending.isEmpty())
         m_pendingSinceNs = nowNs();
+    if (faults.echo || faults.corruptEcho)
+        echoBack(chunk);
     m_pending.append(chunk);
     takeLengthFramed();
     if (m_hungUp)
@@ -292,6 +294,20 @@ void SimLine::onBytes(const QByteArray &chunk)
         m_silenceTimer->stop();
     else
         m_silenceTimer->start(silenceMs());
+}
+
+// The adapter hears the request as it goes out: each byte comes back as it
+// leaves, paced like the request itself, so the echo is over when the request
+// is and the reply follows it after the turnaround.
+void SimLine::echoBack(const QByteArray &chunk)
+{
+    Segment segment;
+    segment.bytes = chunk;
+    if (faults.corruptEcho && !segment.bytes.isEmpty())
+        segment.bytes[segment.bytes.size() - 1] = char(~segment.bytes.at(segment.bytes.size() - 1));
+    segment.notBeforeNs = nowNs();
+    m_queue.push_back(segment);
+    pump();
 }
 
 void SimLine::takeLengthFramed()

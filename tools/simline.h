@@ -28,6 +28,10 @@ struct LineFaults
     QByteArray chatterBytes;     // what it says (default: a frame for another address)
     int hangUpAfterRequests = 0; // close the line after this many requests (0 = never)
     int replyExtraBytes = 0;     // pad every reply with this many extra bytes (long replies)
+    // A two-wire RS-485 adapter without echo suppression: every byte the tool
+    // sends comes straight back to it, as it goes out on the line.
+    bool echo = false;
+    bool corruptEcho = false; // with echo: the last byte of every piece echoed comes back inverted
 };
 
 class SimLine : public QObject
@@ -82,6 +86,7 @@ private:
     };
 
     void onBytes(const QByteArray &chunk);
+    void echoBack(const QByteArray &chunk);
     void takeLengthFramed();
     void onSilence();
     void serve(const QByteArray &request, qint64 endNs);

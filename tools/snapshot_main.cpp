@@ -2,6 +2,7 @@
 // file, for the README and for judging the layout by eye.
 //
 //   feederbench-snapshot --workdir examples docs/screenshot.png
+//   feederbench-snapshot --workdir examples --plan fail docs/plan-fail.png
 //
 // With --fit the window is placed on the screen as the program places itself
 // and the whole screen is shot; run so on a real (virtual) X screen to see
@@ -21,11 +22,14 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QSerialPort>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVector>
@@ -105,12 +109,63 @@ bool pollSimulatedUnit(MainWindow &window, QObject &stage)
     return true;
 }
 
+// The simulated unit a --plan picture tests: as it leaves the factory, or
+// with its low-voltage disconnect value on module 1 stuck at 45.0 V.
+class PlanUnit : public QObject
+{
+public:
+    PlanUnit(bool sound, QObject *parent)
+        : QObject(parent)
+        , line([this](const QByteArray &request) { return unit.handleFrame(request); },
+               &PduUnit::requestLength, this)
+    {
+        if (!sound)
+            unit.pinnedRegisters[1].insert(0x0805, 450);
+        line.setBaudRate(9600);
+        line.setTurnaroundMs(5);
+    }
+    PduUnit unit;
+    SimLine line;
+};
+
+// Opens the window's port on a simulated unit, enters a serial number of the
+// sample mac.csv and presses 一键测试: the picture shows the plan's lines and
+// its verdict.
+Preparation runPlanOn(bool sound)
+{
+    return [sound](MainWindow &window, QObject &stage) {
+        auto *sim = new PlanUnit(sound, &stage);
+        if (!sim->line.isOpen()) {
+            std::fprintf(stderr,
+                         "feederbench-snapshot: no pseudo-terminal for the simulated unit\n");
+            return false;
+        }
+        window.findChild<QComboBox *>(QStringLiteral("comboBoxPort"))
+            ->setEditText(sim->line.portPath());
+        window.findChild<QAction *>(QStringLiteral("actionConnect"))->trigger();
+        auto *plan = window.findChild<QAction *>(QStringLiteral("actionRunPlan"));
+        if (!window.findChild<QSerialPort *>()->isOpen() || !plan->isEnabled()) {
+            std::fprintf(stderr,
+                         "feederbench-snapshot: no open port or no plan.ini in the folder\n");
+            return false;
+        }
+        auto *sn = window.findChild<QLineEdit *>(QStringLiteral("lineEdit_sn"));
+        sn->setText(QStringLiteral("PDU2411A0002"));
+        emit sn->editingFinished(); // the lookup of its MAC address, as after a scan
+        plan->trigger();
+        return true;
+    };
+}
+
 // The steps the command line asks for, in the order they run.
-QVector<Preparation> preparationsFor(const QCommandLineParser &args, const QCommandLineOption &poll)
+QVector<Preparation> preparationsFor(const QCommandLineParser &args, const QCommandLineOption &poll,
+                                     const QCommandLineOption &plan)
 {
     QVector<Preparation> steps;
     if (args.isSet(poll))
         steps << pollSimulatedUnit;
+    if (args.isSet(plan))
+        steps << runPlanOn(args.value(plan) != QLatin1String("fail"));
     return steps;
 }
 
@@ -141,6 +196,13 @@ int main(int argc, char *argv[])
         QStringLiteral("Before the shot, open a simulated unit, read its MAC address, then tick "
                        "every entry of the tree and read them from module 1."));
     args.addOption(poll);
+    const QCommandLineOption plan(
+        QStringLiteral("plan"),
+        QStringLiteral("Before the shot, run plan.ini of the folder on a simulated unit that "
+                       "passes it (pass) or whose module 1 has its low-voltage disconnect value "
+                       "stuck out of limits (fail)."),
+        QStringLiteral("pass|fail"));
+    args.addOption(plan);
     const QCommandLineOption fit(
         QStringLiteral("fit"),
         QStringLiteral("Place the window on the screen as the program does and shoot the whole "
@@ -154,6 +216,13 @@ int main(int argc, char *argv[])
     // Resolved before the change of folder so that a relative path means
     // what the caller meant.
     const QString output = QDir::current().absoluteFilePath(args.positionalArguments().first());
+    if (args.isSet(plan) && args.value(plan) != QLatin1String("pass")
+        && args.value(plan) != QLatin1String("fail"))
+        args.showHelp(2);
+    // The run goes on a record of its own, never into the user's.
+    QTemporaryDir records;
+    if (args.isSet(plan))
+        qputenv("XDG_DATA_HOME", QFile::encodeName(records.path()));
     if (args.isSet(workDir) && !QDir::setCurrent(args.value(workDir))) {
         std::fprintf(stderr, "feederbench-snapshot: cannot enter %s\n",
                      qPrintable(args.value(workDir)));
@@ -171,7 +240,7 @@ int main(int argc, char *argv[])
     }
     settle(kSettleMs);
 
-    for (const Preparation &prepare : preparationsFor(args, poll)) {
+    for (const Preparation &prepare : preparationsFor(args, poll, plan)) {
         if (!prepare(window, stage))
             return 1;
         settle(kSettleMs);

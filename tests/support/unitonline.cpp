@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QPushButton>
 
-BenchRig::BenchRig(const QByteArray &configIni, const QByteArray &macCsv)
+BenchRig::BenchRig(const QByteArray &configIni, const QByteArray &macCsv, const QByteArray &planIni)
 {
+    if (!planIni.isEmpty())
+        m_dir.write(QStringLiteral("plan.ini"), planIni);
     if (macCsv.isEmpty())
         QFile::copy(sourceDir() + QStringLiteral("/examples/mac.csv"),
                     m_dir.path() + QStringLiteral("/mac.csv"));

@@ -38,9 +38,10 @@ class BenchRig
 {
 public:
     // configIni, macCsv: the contents of config.ini and mac.csv; empty = the
-    // files in examples/.
+    // files in examples/. planIni: plan.ini's; empty = no plan.ini.
     explicit BenchRig(const QByteArray &configIni = QByteArray(),
-                      const QByteArray &macCsv = QByteArray());
+                      const QByteArray &macCsv = QByteArray(),
+                      const QByteArray &planIni = QByteArray());
     ~BenchRig();
 
     bool ready() const { return m_ready; }

@@ -106,12 +106,24 @@ struct MainWindowProbe
     }
     static void sendData(MainWindow &w, int n) { w.SendData(n); }
     static void waitForReply(MainWindow &w, int timeoutMs) { w.WaitForReply(timeoutMs); }
-    static void setExpected(MainWindow &w, const ReplyKind &kind) { w.m_expected = kind; }
+    // echo: the request a line that echoes hands back before the reply
+    static void setExpected(MainWindow &w, const ReplyKind &kind,
+                            const QByteArray &echo = QByteArray())
+    {
+        w.m_expected = kind;
+        w.m_expectedEcho = echo;
+    }
     static ReplyVerdict exchange(MainWindow &w, const QByteArray &frame, const ReplyKind &kind)
     {
         return w.exchangeRequest(reinterpret_cast<const unsigned char *>(frame.constData()),
                                  frame.size(), kind);
     }
+    // The exchange as the device operations see it through their link.
+    static Exchange linkExchange(MainWindow &w, const QByteArray &frame, const ReplyKind &kind)
+    {
+        return static_cast<DeviceLink &>(w).exchange(frame, kind);
+    }
+    static LineStats lineStats(const MainWindow &w) { return w.m_lineStats; }
     static void setClock(MainWindow &w, const QDateTime &fixed)
     {
         w.m_clock = [fixed] { return fixed; };
