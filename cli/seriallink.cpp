@@ -42,8 +42,10 @@ bool SerialLink::open(const QString &name, const LineSettings &settings, QString
         return false;
     }
     const LineSetting lacking = applyLineSettings(m_port, settings);
-    if (lacking == LineSetting::None)
+    if (lacking == LineSetting::None) {
+        m_lineClock.start();
         return true;
+    }
     QString setting;
     switch (lacking) {
     case LineSetting::BaudRate:
@@ -92,18 +94,26 @@ Exchange SerialLink::exchange(const QByteArray &request, const ReplyKind &kind)
         done.verdict = {ReplyVerdict::Abandoned, 0, false};
         return done;
     }
+    const auto *frame = bytesOf(request);
+    const int echoLength = m_lineEchoes ? request.size() : 0;
     // Bytes left over from an earlier exchange must not pass for this reply.
     m_port.readAll();
     m_gathered.clear();
     m_lastChunkMs = -1;
+    m_lastReceptionNs = -1;
     m_clock.start();
-    if (m_trafficLog)
-        m_trafficLog(sendLogLine(QDateTime::currentDateTime(),
-                                 hexRequestText(bytesOf(request), request.size())));
-    m_port.write(request);
+    const QDateTime sentAt = QDateTime::currentDateTime();
+    const qint64 writeStartNs = m_lineClock.nsecsElapsed();
+    const qint64 accepted = m_port.write(request);
     // Out now rather than at the event loop's next turn: the wait for the
     // reply starts with the request on the wire.
     m_port.flush();
+    // The line carries the bytes at its baud rate from the write on: the last
+    // one has left once the line has had time for all of them.
+    const qint64 lastByteOutNs
+        = accepted > 0 ? writeStartNs + accepted * portCharacterNs(m_port) : -1;
+    if (m_trafficLog)
+        m_trafficLog(sendLogLine(sentAt, hexRequestText(frame, request.size())));
 
     // The wait sleeps: a timer wakes it when the next decision is due (the
     // time-out, or the quiet gap after the latest bytes), reception and a
@@ -118,8 +128,10 @@ Exchange SerialLink::exchange(const QByteArray &request, const ReplyKind &kind)
     for (;;) {
         if (!m_lost.isEmpty())
             break;
-        // A complete reply needs no quiet gap to tell that it is over.
-        const ReplyState state = checkReply(kind, bytesOf(m_gathered), m_gathered.size());
+        // A complete reply needs no quiet gap to tell that it is over; on a
+        // line that echoes, the whole echo has to come before it.
+        const ReplyState state
+            = checkEchoedReply(kind, frame, echoLength, bytesOf(m_gathered), m_gathered.size());
         if (state == ReplyState::Answer || state == ReplyState::Exception)
             break;
         const qint64 elapsed = m_clock.elapsed();
@@ -135,27 +147,46 @@ Exchange SerialLink::exchange(const QByteArray &request, const ReplyKind &kind)
     }
     m_waitLoop = nullptr;
     deadline.stop();
-    const double elapsedMs = m_clock.nsecsElapsed() / 1e6;
 
+    ExchangeRecord record;
+    record.request = request;
+    record.elapsedMs = m_clock.nsecsElapsed() / 1e6;
+    const auto *gathered = bytesOf(m_gathered);
     // Whatever came is shown, a broken reply too: it is what the engineer
-    // needs to see when an operation fails.
-    if (m_trafficLog && !m_gathered.isEmpty())
-        m_trafficLog(
-            receiveLogLine(QDateTime::currentDateTime(), bytesOf(m_gathered), m_gathered.size()));
+    // needs to see when an operation fails. The echo on a line of its own, marked.
+    const EchoSplit split = splitEcho(frame, echoLength, gathered, m_gathered.size());
+    if (m_trafficLog && split.replyStart > 0)
+        m_trafficLog(receiveLogLine(QDateTime::currentDateTime(), gathered, split.replyStart)
+                     + echoMarker(split.state));
+    if (m_trafficLog && m_gathered.size() > split.replyStart)
+        m_trafficLog(receiveLogLine(QDateTime::currentDateTime(), gathered + split.replyStart,
+                                    m_gathered.size() - split.replyStart));
     if (!m_lost.isEmpty()) {
         // Closed here, outside the port's own signal, where it is safe.
         m_port.close();
-        done.verdict = {ReplyVerdict::Abandoned, 0, true};
-    } else {
-        done.verdict = judgeReply(kind, bytesOf(m_gathered), m_gathered.size());
-        // A good frame that answers another register is no answer to this write.
-        if (done.verdict.ok()
-            && !replyEchoesRequest(bytesOf(request), request.size(), bytesOf(m_gathered),
-                                   m_gathered.size()))
-            done.verdict.outcome = ReplyVerdict::Invalid;
-        done.reply = m_gathered;
+        done.verdict = {ReplyVerdict::Abandoned, 0, accepted > 0};
+        record.verdict = done.verdict;
+        record.reply = m_gathered;
+        m_stats.count(done.verdict);
+        m_exchanges.append(record);
+        return done;
     }
-    m_exchanges.append({request, m_gathered, done.verdict, elapsedMs});
+    const ExchangeJudgement judged
+        = judgeExchange(kind, frame, request.size(), m_lineEchoes, gathered, m_gathered.size());
+    done.verdict = judged.verdict;
+    done.verdict.sent = accepted > 0;
+    done.reply = m_gathered.mid(judged.replyStart, judged.replyLength);
+    // A reply cannot come before its request has left; one that seems to (a
+    // line slower than the port's setting, a pseudo-terminal) counts as at once.
+    const qint64 responseNs = lastByteOutNs >= 0 && judged.replyLength > 0
+                                  ? qMax<qint64>(0, m_lastReceptionNs - lastByteOutNs)
+                                  : -1;
+    m_stats.count(done.verdict, responseNs);
+    record.verdict = done.verdict;
+    record.echo = m_gathered.left(split.replyStart);
+    record.reply = m_gathered.mid(split.replyStart);
+    record.responseMs = responseNs >= 0 ? responseNs / 1e6 : -1;
+    m_exchanges.append(record);
     return done;
 }
 
@@ -169,6 +200,7 @@ void SerialLink::gather()
         m_gathered.append(chunk.left(room));
     if (m_clock.isValid())
         m_lastChunkMs = m_clock.elapsed();
+    m_lastReceptionNs = m_lineClock.nsecsElapsed();
     if (m_waitLoop)
         m_waitLoop->quit();
 }

@@ -6,6 +6,7 @@
 // same rules as the window's exchange.
 
 #include "device/link.h"
+#include "serial/linestats.h"
 #include "serial/port.h"
 
 #include <QElapsedTimer>
@@ -22,9 +23,13 @@ class QEventLoop;
 struct ExchangeRecord
 {
     QByteArray request;
-    QByteArray reply;
+    QByteArray echo;  // on a line that echoes: what came back in the request's place
+    QByteArray reply; // the rest: the unit's reply
     ReplyVerdict verdict;
     double elapsedMs = 0; // from the request handed to the port to the end of the wait
+    // From the request's last byte on the line to the reply's last byte, as
+    // the window's statistics measure it; negative when no reply came.
+    double responseMs = -1;
 };
 
 class SerialLink : public QObject, public DeviceLink
@@ -38,6 +43,10 @@ public:
     // ("打开串口失败！" and the reason below it).
     bool open(const QString &name, const LineSettings &settings, QString *error);
     void setReplyTimeoutMs(int ms) { m_timeoutMs = ms; }
+    // A two-wire RS-485 adapter hands every request back before the reply:
+    // each exchange then takes the echo off, and an echo that differs is a
+    // fault of the line ("回显不符"), as with the window's 去除回显.
+    void setLineEchoes(bool echoes) { m_lineEchoes = echoes; }
     // Every request and reply as its traffic line, while set.
     void setTrafficLog(std::function<void(const QString &)> log) { m_trafficLog = std::move(log); }
 
@@ -45,6 +54,8 @@ public:
     // empty while it is well.
     QString lostText() const { return m_lost; }
     const QVector<ExchangeRecord> &exchanges() const { return m_exchanges; }
+    // The line's counters since the port opened, as the window's status bar keeps them.
+    const LineStats &lineStats() const { return m_stats; }
 
     Exchange exchange(const QByteArray &request, const ReplyKind &kind) override;
     bool goesOn() const override;
@@ -58,13 +69,17 @@ private:
     QSerialPort m_port;
     const Interruption &m_interruption;
     int m_timeoutMs;
+    bool m_lineEchoes = false;
     std::function<void(const QString &)> m_trafficLog;
     QString m_lost;
 
     // The exchange in progress.
     QEventLoop *m_waitLoop = nullptr; // what reception and a lost port wake
     QElapsedTimer m_clock;
-    qint64 m_lastChunkMs = -1; // when the latest bytes came; -1: none yet
+    qint64 m_lastChunkMs = -1;     // when the latest bytes came; -1: none yet
+    qint64 m_lastReceptionNs = -1; // the same on the line's clock
     QByteArray m_gathered;
     QVector<ExchangeRecord> m_exchanges;
+    QElapsedTimer m_lineClock; // since the port opened, for response times
+    LineStats m_stats;
 };

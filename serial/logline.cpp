@@ -27,3 +27,9 @@ QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int le
 {
     return logLine(when, "][接收]: ", hexReplyText(bytes, length));
 }
+
+QString echoMarker(EchoState state)
+{
+    return state == EchoState::Complete ? QStringLiteral("（回显）")
+                                        : QStringLiteral("（回显不符）");
+}

@@ -51,6 +51,9 @@ QString portErrorText(QSerialPort::SerialPortError error);
 // the system knows them; empty when it knows neither.
 QString portToolTip(const QString &description, const QString &manufacturer);
 
+// How long the port's line takes for one character with its settings now.
+qint64 portCharacterNs(const QSerialPort &port);
+
 // A port's line settings in short: "9600 8N1", "19200 8E1.5".
 QString lineSettingsText(qint32 baudRate, QSerialPort::DataBits dataBits,
                          QSerialPort::Parity parity, QSerialPort::StopBits stopBits);

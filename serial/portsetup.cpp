@@ -3,6 +3,8 @@
 
 #include "serial/port.h"
 
+#include "serial/linestats.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -142,6 +144,17 @@ QString portToolTip(const QString &description, const QString &manufacturer)
     if (!manufacturer.isEmpty())
         lines << QStringLiteral("制造商：%1").arg(manufacturer);
     return lines.join(QLatin1Char('\n'));
+}
+
+qint64 portCharacterNs(const QSerialPort &port)
+{
+    int stopHalves = 2;
+    if (port.stopBits() == QSerialPort::OneAndHalfStop)
+        stopHalves = 3;
+    else if (port.stopBits() == QSerialPort::TwoStop)
+        stopHalves = 4;
+    return characterNs(port.baudRate(), int(port.dataBits()),
+                       port.parity() != QSerialPort::NoParity, stopHalves);
 }
 
 QString lineSettingsText(qint32 baudRate, QSerialPort::DataBits dataBits,
