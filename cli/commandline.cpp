@@ -15,6 +15,9 @@
 #include "device/journal.h"
 #include "device/macprovisioning.h"
 #include "device/operations.h"
+#include "device/plan.h"
+#include "device/planrun.h"
+#include "device/runrecord.h"
 #include "device/runreport.h"
 
 #include <QElapsedTimer>
@@ -65,6 +68,63 @@ void addVerdict(QJsonObject *result, const ReplyVerdict &verdict)
         result->insert(QStringLiteral("exceptionCode"), int(verdict.exceptionCode));
 }
 
+double roundedMs(double ms)
+{
+    return qRound(ms * 100) / 100.0;
+}
+
+QJsonObject lineStatsObject(const LineStats &s)
+{
+    QJsonObject stats{
+        {QStringLiteral("requests"), s.requests}, {QStringLiteral("answers"), s.answers},
+        {QStringLiteral("noReply"), s.noReply},   {QStringLiteral("exceptions"), s.exceptions},
+        {QStringLiteral("invalid"), s.invalid},   {QStringLiteral("echoFaults"), s.echoFaults}};
+    if (s.timed > 0) {
+        stats.insert(QStringLiteral("responseMs"),
+                     QJsonObject{{QStringLiteral("min"), roundedMs(s.minResponseNs / 1e6)},
+                                 {QStringLiteral("mean"), roundedMs(s.meanResponseNs() / 1e6)},
+                                 {QStringLiteral("max"), roundedMs(s.maxResponseNs / 1e6)}});
+    }
+    return stats;
+}
+
+// The unit's run as the record keeps it.
+QJsonObject runObject(const UnitRun &run)
+{
+    static const char *const verdicts[] = {"pass", "fail", "aborted"};
+    static const char *const outcomes[] = {"pass", "fail", "aborted"};
+    QJsonArray steps;
+    for (const StepResult &step : run.steps) {
+        QJsonObject s{{QStringLiteral("number"), step.number},
+                      {QStringLiteral("section"), step.section},
+                      {QStringLiteral("type"), planStepTypeName(step.type)},
+                      {QStringLiteral("name"), step.name},
+                      {QStringLiteral("measured"), step.measured},
+                      {QStringLiteral("limits"), step.limits},
+                      {QStringLiteral("outcome"), QLatin1String(outcomes[step.outcome])},
+                      {QStringLiteral("line"), step.line}};
+        if (step.module >= 0)
+            s.insert(QStringLiteral("module"), step.module);
+        if (!step.detail.isEmpty())
+            s.insert(QStringLiteral("detail"), step.detail);
+        steps.append(s);
+    }
+    QJsonObject o{{QStringLiteral("sn"), run.sn},
+                  {QStringLiteral("mac"), run.mac},
+                  {QStringLiteral("bench"), run.bench},
+                  {QStringLiteral("port"), run.port},
+                  {QStringLiteral("plan"), run.planName},
+                  {QStringLiteral("planSha256"), run.planSha256},
+                  {QStringLiteral("start"), run.start.toString(Qt::ISODateWithMs)},
+                  {QStringLiteral("durationMs"), double(run.durationMs)},
+                  {QStringLiteral("verdict"), QLatin1String(verdicts[run.verdict])},
+                  {QStringLiteral("recorded"), run.recorded},
+                  {QStringLiteral("steps"), steps}};
+    if (!run.recorded)
+        o.insert(QStringLiteral("recordError"), run.recordError);
+    return o;
+}
+
 QJsonObject summaryObject(const RunTally &tally, int total, double elapsedMs)
 {
     return {{QStringLiteral("total"), total},
@@ -73,7 +133,7 @@ QJsonObject summaryObject(const RunTally &tally, int total, double elapsedMs)
             {QStringLiteral("noReply"), tally.noReply},
             {QStringLiteral("exceptions"), tally.exceptions},
             {QStringLiteral("invalid"), tally.invalid},
-            {QStringLiteral("elapsedMs"), qRound(elapsedMs * 100) / 100.0}};
+            {QStringLiteral("elapsedMs"), roundedMs(elapsedMs)}};
 }
 
 // One command from the options to its exit status.
@@ -100,6 +160,7 @@ private:
     int readMac();
     int writeMac();
     int reset();
+    int test();
 
     bool loadDeviceList();
     bool openLink();
@@ -143,6 +204,8 @@ int CommandRun::run()
         return writeMac();
     case CliCommand::Reset:
         return reset();
+    case CliCommand::Test:
+        return test();
     case CliCommand::None:
         break;
     }
@@ -158,6 +221,9 @@ int CommandRun::fail(const QString &message)
 
 int CommandRun::done(int status)
 {
+    // The window's status-bar counters, for whoever watches the traffic.
+    if (m_options.verbose && m_link.lineStats().requests > 0)
+        printErr(m_link.lineStats().label());
     if (m_options.json) {
         static const char *const statusKeys[] = {"passed", "failed", "error"};
         QString key = QLatin1String(statusKeys[status]);
@@ -172,11 +238,16 @@ int CommandRun::done(int status)
             for (const ExchangeRecord &e : m_link.exchanges()) {
                 QJsonObject x{{QStringLiteral("request"), hexText(e.request)},
                               {QStringLiteral("reply"), hexText(e.reply)},
-                              {QStringLiteral("elapsedMs"), qRound(e.elapsedMs * 100) / 100.0}};
+                              {QStringLiteral("elapsedMs"), roundedMs(e.elapsedMs)}};
+                if (m_options.echo)
+                    x.insert(QStringLiteral("echo"), hexText(e.echo));
+                if (e.responseMs >= 0)
+                    x.insert(QStringLiteral("responseMs"), roundedMs(e.responseMs));
                 addVerdict(&x, e.verdict);
                 exchanges.append(x);
             }
             m_json.insert(QStringLiteral("exchanges"), exchanges);
+            m_json.insert(QStringLiteral("lineStats"), lineStatsObject(m_link.lineStats()));
         }
         printJson(m_json);
     }
@@ -226,6 +297,7 @@ bool CommandRun::openLink()
 {
     m_json.insert(QStringLiteral("port"), m_options.port);
     m_link.setReplyTimeoutMs(m_options.timeoutMs);
+    m_link.setLineEchoes(m_options.echo);
     if (m_options.verbose)
         m_link.setTrafficLog(printErr);
     QString error;
@@ -482,6 +554,61 @@ int CommandRun::reset()
         m_json.insert(QStringLiteral("error"), m_sink.lines().last());
     }
     return finishService(result, status);
+}
+
+int CommandRun::test()
+{
+    // The plan names its registers by the device list's entries.
+    if (!loadDeviceList())
+        return kExitToolFailed;
+    TestPlan plan;
+    PlanError planError;
+    if (!loadPlanFile(m_options.planFile, &plan, &planError))
+        return fail(planError.text());
+    const QString sn = m_options.sn.trimmed();
+    if (sn.isEmpty())
+        return fail(QStringLiteral("设备SN为空：请先输入或扫描设备SN，一键测试未运行"));
+    // A mac step writes what mac.csv gives this unit, as the window's scan
+    // puts it into the address field; without the table it has nothing to write.
+    QString mac;
+    QFile file(m_options.macTableFile);
+    if (file.open(QIODevice::ReadOnly)) {
+        const MacTable table = readMacTable(file);
+        const int row = findSerialNumber(table.snList, sn);
+        if (row >= 0)
+            mac = table.macList.at(row);
+    } else if (m_options.macTableGiven) {
+        return fail(QStringLiteral("打不开 MAC 地址表 %1：%2")
+                        .arg(m_options.macTableFile, file.errorString()));
+    }
+    if (!openLink())
+        return kExitToolFailed;
+
+    RunRecord record(journal());
+    const UnitRun run = PlanRunner(m_link, m_sink, &journal())
+                            .run(plan, sn, mac, journal().options().bench, &record);
+    m_json.insert(QStringLiteral("run"), runObject(run));
+    if (!m_link.lostText().isEmpty()) {
+        printErr(m_link.lostText());
+        m_json.insert(QStringLiteral("abortReason"), m_link.lostText());
+    } else if (run.verdict == UnitRun::Aborted && m_stop.requested()) {
+        m_json.insert(QStringLiteral("abortReason"), QStringLiteral("Ctrl+C"));
+    }
+    // A verdict that is not on record is no verdict the line can rely on.
+    if (!run.recorded) {
+        m_json.insert(QStringLiteral("error"),
+                      QStringLiteral("测试记录写入失败：%1").arg(run.recordError));
+        return done(kExitToolFailed);
+    }
+    switch (run.verdict) {
+    case UnitRun::Pass:
+        return done(kExitPassed);
+    case UnitRun::Fail:
+        return done(kExitUnitFailed);
+    case UnitRun::Aborted:
+        break;
+    }
+    return done(kExitToolFailed);
 }
 
 QString versionText()

@@ -16,15 +16,16 @@ struct OptionSpec
 };
 
 const OptionSpec kOptions[] = {
-    {"port", true},      {"baud", true},    {"parity", true},    {"data-bits", true},
-    {"stop-bits", true}, {"timeout", true}, {"config", true},    {"module", true},
-    {"sn", true},        {"mac", true},     {"mac-table", true}, {"json", false},
-    {"verbose", false},  {"help", false},   {"version", false},
+    {"port", true},      {"baud", true},    {"parity", true},   {"data-bits", true},
+    {"stop-bits", true}, {"timeout", true}, {"echo", false},    {"config", true},
+    {"module", true},    {"sn", true},      {"mac", true},      {"mac-table", true},
+    {"plan", true},      {"json", false},   {"verbose", false}, {"help", false},
+    {"version", false},
 };
 
 // The options every command that opens the port takes.
 const char *const kLineOptions[]
-    = {"port", "baud", "parity", "data-bits", "stop-bits", "timeout", "config"};
+    = {"port", "baud", "parity", "data-bits", "stop-bits", "timeout", "echo", "config"};
 
 const OptionSpec *findOption(const QString &name)
 {
@@ -41,10 +42,12 @@ struct CommandSpec
     CliCommand command;
 };
 
+// In the order --help lists them.
 const CommandSpec kCommands[] = {
     {"ports", CliCommand::Ports},        {"read", CliCommand::Read},
     {"switch", CliCommand::Switch},      {"read-mac", CliCommand::ReadMac},
     {"write-mac", CliCommand::WriteMac}, {"reset", CliCommand::Reset},
+    {"test", CliCommand::Test},
 };
 
 QString commandList()
@@ -236,6 +239,9 @@ bool Reader::optionsFitCommand()
     case CliCommand::Reset:
         allowed << QStringLiteral("sn");
         break;
+    case CliCommand::Test:
+        allowed << QStringLiteral("sn") << QStringLiteral("plan") << QStringLiteral("mac-table");
+        break;
     case CliCommand::Ports:
     case CliCommand::None:
         break;
@@ -295,6 +301,7 @@ bool Reader::lineSettings()
         else
             return fail(QStringLiteral("--stop-bits：“%1”无效（1、1.5 或 2）").arg(stop));
     }
+    o->echo = has("echo");
     if (has("timeout")) {
         if (!parseInteger(value("timeout"), 1, kMaxTimeoutMs, &n))
             return fail(QStringLiteral("--timeout：“%1”不是 1～%2 之间的毫秒数")
@@ -311,8 +318,8 @@ bool Reader::lineSettings()
     return true;
 }
 
-// read-mac, write-mac, reset: the unit's serial number for the record, and
-// for a write the address or where to look it up.
+// read-mac, write-mac, reset, test: the unit's serial number for the
+// record, for a write the address or where to look it up, for a test the plan.
 bool Reader::serviceCommand()
 {
     if (!m_positionals.isEmpty())
@@ -325,13 +332,25 @@ bool Reader::serviceCommand()
         if (o->sn.isEmpty())
             return fail(QStringLiteral("--sn 的值为空"));
     }
-    if (o->command != CliCommand::WriteMac)
-        return true;
     if (has("mac-table")) {
         o->macTableFile = value("mac-table");
+        o->macTableGiven = true;
         if (o->macTableFile.trimmed().isEmpty())
             return fail(QStringLiteral("--mac-table 的值为空"));
     }
+    if (o->command == CliCommand::Test) {
+        // A unit's run is on record under its serial number: one must be given.
+        if (!has("sn"))
+            return fail(QStringLiteral("test 命令需要 --sn（设备序列号）"));
+        if (has("plan")) {
+            o->planFile = value("plan");
+            if (o->planFile.trimmed().isEmpty())
+                return fail(QStringLiteral("--plan 的值为空"));
+        }
+        return true;
+    }
+    if (o->command != CliCommand::WriteMac)
+        return true;
     if (has("sn") == has("mac"))
         return fail(QStringLiteral("write-mac 需要 --sn 或 --mac 中的一个：--sn 在 mac.csv 中查出"
                                    "该设备的地址，--mac 直接给出地址"));
@@ -361,7 +380,7 @@ bool Reader::read(const QStringList &arguments)
     if (!lineSettings())
         return false;
     if (o->command == CliCommand::ReadMac || o->command == CliCommand::WriteMac
-        || o->command == CliCommand::Reset)
+        || o->command == CliCommand::Reset || o->command == CliCommand::Test)
         return serviceCommand();
     if (has("module")) {
         o->modulesGiven = true;
@@ -448,6 +467,10 @@ QString helpText()
         "      恢复出厂默认。\n"
         "  以上三个命令都先写入生产记录（与窗口共用同一记录，见 config.ini 的 [journal]），\n"
         "  记录无法写入时不发送写入和恢复出厂的报文。\n"
+        "  test --sn SN [--plan 文件]\n"
+        "      按测试计划（默认为当前目录的 plan.ini）测试这台设备，同窗口的“一键测试”：\n"
+        "      每项一行结果，最后给出“合格”“不合格”或“中止”，测试记录写入生产记录。\n"
+        "      计划中的 mac 步骤写入 mac.csv 中该 SN 的地址。\n"
         "\n"
         "选项：\n"
         "  --port 串口          串口名，如 COM3、ttyUSB0 或 /dev/ttyUSB0（ports 以外的命令必需）\n"
@@ -456,12 +479,15 @@ QString helpText()
         "  --data-bits 位数     7 或 8（默认 8）\n"
         "  --stop-bits 位数     1（默认）、1.5 或 2\n"
         "  --timeout 毫秒       每个请求等待应答的最长时间（默认 1000）\n"
+        "  --echo               串口适配器会回显发送的数据（两线 RS-485）：去除回显，\n"
+        "                       同窗口的“去除回显”\n"
         "  --module M|all       模块号 0～5 或 10，多个用逗号分开；all 为全部七个模块\n"
         "                       （read 默认为模块 0）\n"
         "  --config 文件        设备列表和生产记录的设置（默认为当前目录的 config.ini）\n"
         "  --sn SN              设备序列号，记入生产记录\n"
         "  --mac 地址           write-mac 要写入的地址，如 00:39:28:90:00:05\n"
         "  --mac-table 文件     序列号与 MAC 地址对照表（默认为当前目录的 mac.csv）\n"
+        "  --plan 文件          测试计划（默认为当前目录的 plan.ini）\n"
         "  --json               标准输出上只输出一个 JSON 文档（英文键名，见 README）\n"
         "  --verbose            在标准错误上输出每个请求和应答（十六进制，带毫秒时间）\n"
         "  -h, --help           显示本帮助\n"
@@ -469,9 +495,10 @@ QString helpText()
         "\n"
         "退出状态：\n"
         "  0  完成，全部通过\n"
-        "  1  设备未通过：没有应答、异常应答、应答校验错误，MAC 地址被拒绝或读回不符\n"
-        "  2  工具无法完成：用法错误、文件或串口出错、串口断开、生产记录无法写入，\n"
-        "     或被 Ctrl+C 中止\n"
+        "  1  设备未通过：没有应答、异常应答、应答校验错误，MAC 地址被拒绝或读回不符，\n"
+        "     测试不合格\n"
+        "  2  工具无法完成：用法错误、文件（含测试计划）或串口出错、串口断开、\n"
+        "     生产记录无法写入，或被 Ctrl+C 中止（测试记为“中止”）\n"
         "\n"
         "Ctrl+C（Windows 上也可按 Ctrl+Break）在当前这一次请求和应答结束后停止，\n"
         "再按一次立即退出。\n");

@@ -12,7 +12,7 @@
 #include <QStringList>
 #include <QVector>
 
-enum class CliCommand { None, Ports, Read, Switch, ReadMac, WriteMac, Reset };
+enum class CliCommand { None, Ports, Read, Switch, ReadMac, WriteMac, Reset, Test };
 
 struct CliOptions
 {
@@ -25,6 +25,7 @@ struct CliOptions
     QString port;
     LineSettings line;
     int timeoutMs = kReplyTimeoutMs;
+    bool echo = false; // the line hands every request back (a two-wire RS-485 adapter)
     QString configFile = QStringLiteral("config.ini"); // in the working directory, as the window
     bool configGiven = false;
 
@@ -37,6 +38,10 @@ struct CliOptions
     QString sn;  // the unit's serial number, for the record (write-mac: looked up in mac.csv)
     QString mac; // write-mac: the address as given
     QString macTableFile = QStringLiteral("mac.csv"); // in the working directory, as the window
+    bool macTableGiven = false;
+
+    // test
+    QString planFile = QStringLiteral("plan.ini"); // in the working directory, as the window
 };
 
 // Reads arguments (without the program's own name). False with the reason in
