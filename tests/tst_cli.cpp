@@ -3,13 +3,14 @@
 // output, its exit status and what the unit received.
 
 #include "device/journal.h"
+#include "device/runrecord.h"
 #include "support/childprocess.h"
 #include "support/testdata.h"
 #include "support/unitonline.h"
 #include "support/windowdriver.h"
 
-#include <QFile>
 #include <QAction>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,6 +71,38 @@ QJsonValue at(const QJsonValue &root, const QString &path)
     return v;
 }
 
+QString pduSimProgram()
+{
+    return QDir(QCoreApplication::applicationDirPath())
+        .filePath(QStringLiteral("../tools/pdu-sim"));
+}
+
+// The newest run in the record the window keeps (config.ini's [journal] of
+// the working directory), with its steps.
+struct NewestRun
+{
+    int runs = 0;
+    RunRow run;
+    QVector<RunStepRow> steps;
+};
+
+NewestRun newestRun()
+{
+    NewestRun newest;
+    Journal journal(JournalOptions::fromConfig());
+    RunRecord record(journal);
+    QString error;
+    const QVector<RunRow> runs = record.runs(RunFilter(), &error);
+    if (!error.isEmpty())
+        qWarning("record: %s", qPrintable(error));
+    newest.runs = runs.size();
+    if (!runs.isEmpty()) {
+        newest.run = runs.first();
+        newest.steps = record.steps(newest.run.id, &error);
+    }
+    return newest;
+}
+
 const QStringList kSampleListOnModule1 = framesWithCrc({
     "55 03 17 04 00 01", "55 03 17 0F 00 01",                      // status
     "55 03 18 05 00 01", "55 03 18 06 00 01", "55 03 18 0E 00 01", // thresholds
@@ -90,11 +123,14 @@ private slots:
     void commands();
     void jsonIsOneDocument_data();
     void jsonIsOneDocument();
+    void againstPduSim_data();
+    void againstPduSim();
     void serviceCommands_data();
     void serviceCommands();
     void theRecordIsTheWindows();
     void verboseShowsTheTraffic();
     void ctrlCEndsAfterTheExchangeInProgress();
+    void ctrlCAbortsATestOnRecord();
     void aLostLineEndsTheRun();
     void portsAreTheSystems();
 };
@@ -201,6 +237,15 @@ void tst_Cli::commands_data()
         << QStringList{"switch",   "open", "--port",   "@port",
                        "--module", "1",    "--config", "elsewhere.ini"}
         << NoUnitFault << 0 << 2 << none << "找不到设备列表文件 elsewhere.ini" << none << 0;
+    QTest::newRow("a test needs the unit's serial number: nothing sent")
+        << QStringList{"test", "--port", "@port"} << NoUnitFault << 0 << 2 << none
+        << "test 命令需要 --sn" << none << 0;
+    QTest::newRow("a test without plan.ini: exit 2, nothing sent")
+        << QStringList{"test", "--port", "@port", "--sn", "PDU-T1"} << NoUnitFault << 0 << 2 << none
+        << "plan.ini" << none << 0;
+    QTest::newRow("--plan is no option of read")
+        << QStringList{"read", "--port", "@port", "--plan", "plan.ini"} << NoUnitFault << 0 << 2
+        << none << "选项 --plan 不能用于 read 命令" << none << 0;
     QTest::newRow("help: on standard output, exit 0")
         << QStringList{"read", "--help"} << NoUnitFault << 0 << 0
         << QStringList{"用法：feederbench-cli", "退出状态："} << QString() << none << 0;
@@ -332,6 +377,140 @@ void tst_Cli::jsonIsOneDocument()
         const QJsonValue value = at(document.object(), it.key());
         QVERIFY2(value.toVariant() == it.value(),
                  qPrintable(it.key() + QStringLiteral(" is ") + value.toVariant().toString()));
+    }
+}
+
+// The pdu-sim program as the unit: the test plan through to its verdict and
+// its record, and a two-wire line that hands every request back.
+void tst_Cli::againstPduSim_data()
+{
+    QTest::addColumn<QStringList>("simArguments");
+    QTest::addColumn<QStringList>("arguments"); // "@examples": the sample files; --json added
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QVariantMap>("expected"); // path in the document -> value
+    QTest::addColumn<QString>("onRecord");     // the run's verdict there; empty: no run
+
+    const QStringList plain;
+    const QStringList samplePlan{"--plan", "@examples/plan.ini"};
+    QTest::newRow("test: a unit as it leaves the factory passes the sample plan")
+        << plain << QStringList{"test", "--sn", "PDU-P1"} + samplePlan << 0
+        << QVariantMap{{"command", "test"},
+                       {"status", "passed"},
+                       {"run/sn", "PDU-P1"},
+                       {"run/plan", "PDU出厂检验"},
+                       {"run/verdict", "pass"},
+                       {"run/recorded", true},
+                       {"run/steps/0/type", "read"},
+                       {"run/steps/0/module", 0},
+                       {"run/steps/0/outcome", "pass"},
+                       {"run/steps/10/name", "低压脱离值"},
+                       {"run/steps/10/measured", "43.2"},
+                       {"run/steps/15/type", "clock"},
+                       {"run/steps/15/outcome", "pass"},
+                       {"run/steps/16", QVariant()},
+                       {"lineStats/noReply", 0}}
+        << "pass";
+    QTest::newRow("test: a threshold out of its limits fails the unit, the plan stops there")
+        << QStringList{"--set", "1:0805=500"} << QStringList{"test", "--sn", "PDU-F1"} + samplePlan
+        << 1
+        << QVariantMap{{"status", "failed"},
+                       {"exitCode", 1},
+                       {"run/verdict", "fail"},
+                       {"run/recorded", true},
+                       {"run/steps/9/outcome", "pass"},
+                       {"run/steps/10/name", "低压脱离值"},
+                       {"run/steps/10/measured", "50.0"},
+                       {"run/steps/10/limits", "42.0～44.0"},
+                       {"run/steps/10/outcome", "fail"},
+                       {"run/steps/11", QVariant()}}
+        << "fail";
+    QTest::newRow("test through a line that echoes, with --echo")
+        << QStringList{"--echo"} << QStringList{"test", "--sn", "PDU-E1", "--echo"} + samplePlan
+        << 0
+        << QVariantMap{{"run/verdict", "pass"},
+                       {"run/steps/15/outcome", "pass"},
+                       {"lineStats/echoFaults", 0},
+                       {"exchanges/0/echo", withCrc("55 03 07 0F 00 01")}}
+        << "pass";
+    QTest::newRow("--echo: reads take the echo off and decode the reply")
+        << QStringList{"--echo"} << QStringList{"read", "--echo", "--module", "1", "0704", "0805"}
+        << 0
+        << QVariantMap{{"status", "passed"},
+                       {"results/0/value", 0},
+                       {"results/1/text", "43.2"},
+                       {"exchanges/0/request", withCrc("55 03 17 04 00 01")},
+                       {"exchanges/0/echo", withCrc("55 03 17 04 00 01")},
+                       {"exchanges/0/reply", withCrc("55 03 02 00 00")},
+                       {"lineStats/answers", 2},
+                       {"lineStats/echoFaults", 0}}
+        << QString();
+    QTest::newRow("--echo: a write's echo and its reply are the same bytes, each taken once")
+        << QStringList{"--echo"} << QStringList{"switch", "open", "--echo", "--module", "1"} << 0
+        << QVariantMap{{"results/0/outcome", "answer"},
+                       {"exchanges/0/echo", withCrc("55 06 18 03 00 01")},
+                       {"exchanges/0/reply", withCrc("55 06 18 03 00 01")}}
+        << QString();
+    QTest::newRow("--echo on a line whose echo comes back wrong: 回显不符, exit 1")
+        << QStringList{"--echo-corrupt"} << QStringList{"read", "--echo", "--module", "1", "0704"}
+        << 1
+        << QVariantMap{{"status", "failed"},
+                       {"results/0/outcome", "invalid"},
+                       {"results/0/reason", "回显不符"},
+                       {"lineStats/echoFaults", 1},
+                       {"lineStats/answers", 0}}
+        << QString();
+    QTest::newRow("a test with a plan that is not there: exit 2, no run")
+        << plain << QStringList{"test", "--sn", "PDU-N1", "--plan", "nowhere.ini"} << 2
+        << QVariantMap{{"status", "error"}, {"run", QVariant()}} << QString();
+}
+
+void tst_Cli::againstPduSim()
+{
+    QFETCH(QStringList, simArguments);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QVariantMap, expected);
+    QFETCH(QString, onRecord);
+
+    Station station; // its working directory and config.ini; pdu-sim is the unit
+    QVERIFY(station.ready());
+    QProcess sim;
+    sim.start(pduSimProgram(), simArguments);
+    const QString port = firstLine(sim, 5000);
+    QVERIFY2(port.startsWith("/dev/"), qPrintable(port));
+    arguments.replaceInStrings(QStringLiteral("@examples"), sourceDir() + "/examples");
+    const Finished cli = runProgram(cliProgram(), arguments + QStringList{"--port", port, "--json"},
+                                    kCliTimeoutMs);
+    sim.terminate();
+    QVERIFY(waitForExit(sim, 5000));
+    QVERIFY(cli.ok);
+    QVERIFY2(cli.exitCode == exitCode, qPrintable(cli.out + cli.err));
+
+    QJsonParseError error{};
+    const QJsonObject document = QJsonDocument::fromJson(cli.out.toUtf8(), &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString() + cli.out));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QJsonValue value = at(document, it.key());
+        QVERIFY2(value.toVariant() == it.value(),
+                 qPrintable(it.key() + QStringLiteral(" is ") + value.toVariant().toString()));
+    }
+
+    // The run the document shows is the one on record, where the window keeps its runs.
+    const NewestRun newest = newestRun();
+    if (onRecord.isEmpty()) {
+        QCOMPARE(newest.runs, 0);
+        return;
+    }
+    QCOMPARE(newest.runs, 1);
+    QCOMPARE(newest.run.verdict, onRecord);
+    QCOMPARE(newest.run.sn, document["run"]["sn"].toString());
+    QCOMPARE(newest.run.planSha256, document["run"]["planSha256"].toString());
+    QCOMPARE(newest.run.bench, QSysInfo::machineHostName());
+    const QJsonArray steps = document["run"]["steps"].toArray();
+    QCOMPARE(newest.steps.size(), steps.size());
+    for (int i = 0; i < steps.size(); ++i) {
+        QCOMPARE(newest.steps.at(i).measured, steps.at(i)["measured"].toString());
+        QCOMPARE(newest.steps.at(i).outcome, steps.at(i)["outcome"].toString());
     }
 }
 
@@ -496,13 +675,16 @@ void tst_Cli::verboseShowsTheTraffic()
         = station.run({"read", "--port", "@port", "--module", "1", "--verbose", "0704"});
     QVERIFY(cli.ok);
     QCOMPARE(cli.exitCode, 0);
-    // The traffic window's lines, on standard error; the results stay on standard output.
+    // The traffic window's lines and its status bar's counters, on standard
+    // error; the results stay on standard output.
     const QString stamp
         = QStringLiteral("\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]");
-    const QRegularExpression traffic(QStringLiteral("^%1\\[发送\\]: 55 03 17 04 00 01 CD AB \n"
-                                                    "%1\\[接收\\]: 55 03 02 00 00 [0-9a-f]{2} "
-                                                    "[0-9a-f]{2} \n$")
-                                         .arg(stamp));
+    const QRegularExpression traffic(
+        QStringLiteral("^%1\\[发送\\]: 55 03 17 04 00 01 CD AB \n"
+                       "%1\\[接收\\]: 55 03 02 00 00 [0-9a-f]{2} "
+                       "[0-9a-f]{2} \n"
+                       "请求 1，成功 1，失败 0，平均响应 [0-9.]+ ms\n$")
+            .arg(stamp));
     QVERIFY2(traffic.match(cli.err).hasMatch(), qPrintable(cli.err));
     QVERIFY(cli.out.contains(QStringLiteral("开关状态:0")));
     QVERIFY(!cli.out.contains(QStringLiteral("[发送]")));
@@ -529,6 +711,45 @@ void tst_Cli::ctrlCEndsAfterTheExchangeInProgress()
         qPrintable(ended.out));
 }
 
+// Ctrl+C in the middle of a test: the exchange in progress ends, nothing
+// more is sent, and the run is on record as aborted with what it had done.
+void tst_Cli::ctrlCAbortsATestOnRecord()
+{
+    Station station;
+    QVERIFY(station.ready());
+    QVERIFY(QFile::copy(sourceDir() + QStringLiteral("/examples/plan.ini"),
+                        station.dir.path() + QStringLiteral("/plan.ini")));
+    station.unit.line.setBaudRate(9600);
+    station.unit.line.setTurnaroundMs(300);
+    QProcess cli;
+    QObject::connect(&station.unit.line, &SimLine::requestSeen, &cli, [&cli, &station] {
+        if (station.requests.size() == 3)
+            ::kill(pid_t(cli.processId()), SIGINT);
+    });
+    cli.start(cliProgram(),
+              station.withPort({"test", "--port", "@port", "--sn", "PDU-C1", "--json"}));
+    const Finished ended = finishedOf(cli, waitForExit(cli, kCliTimeoutMs));
+    QVERIFY(ended.ok);
+    QVERIFY2(ended.exitCode == 2, qPrintable(ended.out + ended.err));
+    QCOMPARE(station.requests.size(), 3);
+
+    const QJsonObject document = QJsonDocument::fromJson(ended.out.toUtf8()).object();
+    QCOMPARE(document["status"].toString(), QStringLiteral("aborted"));
+    QCOMPARE(document["abortReason"].toString(), QStringLiteral("Ctrl+C"));
+    QCOMPARE(document["run"]["verdict"].toString(), QStringLiteral("aborted"));
+    QVERIFY(document["run"]["recorded"].toBool());
+    const QJsonArray steps = document["run"]["steps"].toArray();
+    QVERIFY(steps.size() >= 3);
+    QCOMPARE(steps.at(2)["outcome"].toString(), QStringLiteral("pass"));
+    QCOMPARE(steps.last()["outcome"].toString(), QStringLiteral("aborted"));
+
+    const NewestRun newest = newestRun();
+    QCOMPARE(newest.runs, 1);
+    QCOMPARE(newest.run.sn, QStringLiteral("PDU-C1"));
+    QCOMPARE(newest.run.verdict, QString::fromLatin1(kVerdictAborted));
+    QCOMPARE(newest.steps.size(), steps.size());
+}
+
 // The unit (the pdu-sim program, whose exit closes the line for good) hangs
 // up after its second reply: the read ends there, says why, and the tool, not
 // the unit, is what failed.
@@ -537,8 +758,7 @@ void tst_Cli::aLostLineEndsTheRun()
     Station station;
     QVERIFY(station.ready());
     QProcess sim;
-    sim.start(QDir(QCoreApplication::applicationDirPath()).filePath("../tools/pdu-sim"),
-              {"--hang-up-after", "2"});
+    sim.start(pduSimProgram(), {"--hang-up-after", "2"});
     const QString port = firstLine(sim, 5000);
     QVERIFY2(port.startsWith("/dev/"), qPrintable(port));
     const Finished cli
