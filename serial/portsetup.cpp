@@ -1,9 +1,8 @@
 // The serial port without widgets: line settings, and what the engineer is
 // told about a port.
 
-#include "serial/port.h"
-
 #include "serial/linestats.h"
+#include "serial/port.h"
 
 #include <QCoreApplication>
 #include <QStringList>

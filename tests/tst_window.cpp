@@ -257,10 +257,10 @@ void tst_Window::objectsWithTheirClasses_data()
     row("spinBoxInterval", "QSpinBox");
     row("label_7", "QLabel");
     // actions and bars
-    for (const char *n : {"actionConnect", "actionClose", "actionSave", "actionRefresh",
-                          "actionExit", "actionmenu_file_sub5", "actionOpenRecordFolder",
-                          "actionExportRecord", "actionRecordWindow", "actionNewRecord",
-                          "actionRunPlan", "actionGuide", "actionAbout"})
+    for (const char *n :
+         {"actionConnect", "actionClose", "actionSave", "actionRefresh", "actionExit",
+          "actionmenu_file_sub5", "actionOpenRecordFolder", "actionExportRecord",
+          "actionRecordWindow", "actionNewRecord", "actionRunPlan", "actionGuide", "actionAbout"})
         row(n, "QAction");
     row("mainMenubar", "QMenuBar");
     for (const char *n : {"menuFile", "menuEdit", "menuTest", "menuWindow", "menuHelp"})
