@@ -232,7 +232,9 @@ int CommandRun::done(int status)
         m_json.insert(QStringLiteral("status"), key);
         m_json.insert(QStringLiteral("exitCode"), status);
         if (m_options.command != CliCommand::Ports) {
-            m_json.insert(QStringLiteral("results"), m_results);
+            // A test's results are its run's steps.
+            if (m_options.command != CliCommand::Test)
+                m_json.insert(QStringLiteral("results"), m_results);
             m_json.insert(QStringLiteral("lines"), QJsonArray::fromStringList(m_sink.lines()));
             QJsonArray exchanges;
             for (const ExchangeRecord &e : m_link.exchanges()) {

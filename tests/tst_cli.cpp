@@ -408,6 +408,7 @@ void tst_Cli::againstPduSim_data()
                        {"run/steps/15/type", "clock"},
                        {"run/steps/15/outcome", "pass"},
                        {"run/steps/16", QVariant()},
+                       {"results", QVariant()},
                        {"lineStats/noReply", 0}}
         << "pass";
     QTest::newRow("test: a threshold out of its limits fails the unit, the plan stops there")
