@@ -243,9 +243,6 @@ void tst_Cli::commands_data()
     QTest::newRow("a test without plan.ini: exit 2, nothing sent")
         << QStringList{"test", "--port", "@port", "--sn", "PDU-T1"} << NoUnitFault << 0 << 2 << none
         << "plan.ini" << none << 0;
-    QTest::newRow("--plan is no option of read")
-        << QStringList{"read", "--port", "@port", "--plan", "plan.ini"} << NoUnitFault << 0 << 2
-        << none << "选项 --plan 不能用于 read 命令" << none << 0;
     QTest::newRow("help: on standard output, exit 0")
         << QStringList{"read", "--help"} << NoUnitFault << 0 << 0
         << QStringList{"用法：feederbench-cli", "退出状态："} << QString() << none << 0;
@@ -460,9 +457,6 @@ void tst_Cli::againstPduSim_data()
                        {"lineStats/echoFaults", 1},
                        {"lineStats/answers", 0}}
         << QString();
-    QTest::newRow("a test with a plan that is not there: exit 2, no run")
-        << plain << QStringList{"test", "--sn", "PDU-N1", "--plan", "nowhere.ini"} << 2
-        << QVariantMap{{"status", "error"}, {"run", QVariant()}} << QString();
 }
 
 void tst_Cli::againstPduSim()
