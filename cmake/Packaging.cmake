@@ -1,7 +1,7 @@
 # The Debian package for bench PCs: `cpack -G DEB` in a build directory, or
 # scripts/package.sh from a clean tree. The package holds what a bench needs
-# (the program, its menu entry and icon, pdu-sim, the sample files, the man
-# pages) and nothing of the tests, benchmarks or fuzzers, which install nothing.
+# (the program, its menu entry and icon, feederbench-cli for station
+# scripts, pdu-sim, the sample files, the man pages) and nothing of the tests, benchmarks or fuzzers, which install nothing.
 # The version is the project's.
 
 if(NOT UNIX OR APPLE)
@@ -31,7 +31,7 @@ configure_file(${_pkg}/changelog.in ${_pkg_out}/changelog @ONLY)
 feederbench_gzip(${_pkg_out}/changelog ${_pkg_out}/changelog.gz)
 set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${_pkg}/changelog.in)
-foreach(page feederbench.1 pdu-sim.1)
+foreach(page feederbench.1 feederbench-cli.1 pdu-sim.1)
     feederbench_gzip(${_pkg}/${page} ${_pkg_out}/${page}.gz)
     install(FILES ${_pkg_out}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
@@ -52,6 +52,10 @@ set(CPACK_PACKAGE_DESCRIPTION
 line: Modbus-RTU reads and writes of its modules (switch state, protection
 flags, thresholds, time windows, clock) and the service protocol for its MAC
 address and factory defaults, with a record of every address written.
+.
+feederbench-cli does the same work from a command line, for a production
+line's station scripts: the same device list and result lines, an exit status
+to decide by, and a JSON document of the results.
 .
 The package also holds pdu-sim, a simulated unit on a pseudo-terminal for
 rehearsing the line without a unit, and sample config.ini and mac.csv files.")

@@ -65,6 +65,23 @@ QStringList load_device_list()
     return lines;
 }
 
+QVector<DeviceGroup> deviceGroups()
+{
+    QVector<DeviceGroup> groups;
+    int index = 0;
+    while (index < deviceCount) {
+        if (deviceTable[index].type < kGroupHeaderType) {
+            ++index;
+            continue;
+        }
+        DeviceGroup group{index, {}};
+        for (++index; index < deviceCount && deviceTable[index].type < kGroupEndType; ++index)
+            group.entries.append(index);
+        groups.append(group);
+    }
+    return groups;
+}
+
 int findEntryByRegister(quint16 base)
 {
     // The whole table, not only the loaded count: unused entries hold register 0.

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 
 constexpr int kDeviceTableSize = 50;
@@ -43,3 +44,15 @@ QStringList load_device_list();
 
 // The first of all 50 entries whose base register is base, or -1.
 int findEntryByRegister(quint16 base);
+
+// A group of the test tree: its header entry and the entries under it.
+struct DeviceGroup
+{
+    int header;
+    QVector<int> entries;
+};
+// The loaded list as the test tree shows it, in list order: each header
+// (type 10 and above) with the entries after it, up to a type-9 entry or the
+// next header. Entries before the first header, and those after a type-9
+// entry up to the next header, belong to no group and are never read.
+QVector<DeviceGroup> deviceGroups();

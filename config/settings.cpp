@@ -12,9 +12,9 @@ namespace {
 
 constexpr int kMissingInt = 10; // what a missing integer reads as, not 0
 
-const QString &configFileName()
+QString &configFileName()
 {
-    static const QString name = QStringLiteral("config.ini"); // in the working directory
+    static QString name = QStringLiteral("config.ini"); // in the working directory
     return name;
 }
 
@@ -45,6 +45,16 @@ QString valueText(const QVariant &value)
 }
 
 } // namespace
+
+void set_config_file(const QString &path)
+{
+    configFileName() = path;
+}
+
+QString config_file()
+{
+    return configFileName();
+}
 
 QString read_config_string(const QString &group, const QString &key)
 {

@@ -5,6 +5,11 @@
 #include <QString>
 #include <QStringList>
 
+// The file every call reads: "config.ini" in the working directory unless a
+// front end names another (the command line's --config).
+void set_config_file(const QString &path);
+QString config_file();
+
 QString read_config_string(const QString &group, const QString &key);
 // A missing key (or file) reads as 10; text that is not an integer as 0.
 int read_config_int(const QString &group, const QString &key);

@@ -32,19 +32,12 @@ void MainWindow::build_test_tree()
     rootItem->setData(0, Qt::UserRole, kRootUserData);
     rootItem->setCheckState(0, Qt::Unchecked);
 
-    // Entries before the first group header, and those after a type-9 entry up
-    // to the next header, belong to no group and are not shown.
-    int index = 0;
-    while (index < deviceCount) {
-        if (deviceTable[index].type < kGroupHeaderType) {
-            ++index;
-            continue;
-        }
-        const int group = index;
-        QTreeWidgetItem *groupItem = newTreeItem(rootItem, deviceTable[group].des, group);
-        for (index = group + 1; index < deviceCount && deviceTable[index].type < kGroupEndType;
-             ++index)
-            newTreeItem(groupItem, deviceTable[index].des, index);
+    const QVector<DeviceGroup> groups = deviceGroups();
+    for (const DeviceGroup &group : groups) {
+        QTreeWidgetItem *groupItem
+            = newTreeItem(rootItem, deviceTable[group.header].des, group.header);
+        for (int entry : group.entries)
+            newTreeItem(groupItem, deviceTable[entry].des, entry);
         groupItem->setExpanded(true);
     }
     rootItem->setExpanded(true);

@@ -156,6 +156,7 @@ QString MacProvisioning::readMac(const QString &serialNumber)
     const Journal::Start start
         = m_journal.begin(QLatin1String(kOpReadMac), m_link.now().toMSecsSinceEpoch(),
                           m_link.portName(), serialNumber, QString());
+    m_recordUnwritable = !start.id;
     for (const QString &note : start.notes)
         m_sink.resultLine(note);
     // A read gives no address out: it goes on unrecorded, and says so first.
@@ -192,6 +193,7 @@ bool MacProvisioning::factoryReset(const QString &serialNumber)
     const Journal::Start start
         = m_journal.begin(QLatin1String(kOpFactoryReset), m_link.now().toMSecsSinceEpoch(),
                           m_link.portName(), serialNumber, QString());
+    m_recordUnwritable = !start.id;
     for (const QString &note : start.notes)
         m_sink.resultLine(note);
     if (!start.id) {
@@ -213,6 +215,7 @@ bool MacProvisioning::factoryReset(const QString &serialNumber)
 MacWriteOutcome MacProvisioning::writeMac(const QString &typed, const QString &serialNumber)
 {
     MacWriteOutcome outcome;
+    m_recordUnwritable = false;
     const auto refuse = [&](const QString &line) {
         m_sink.resultLine(line, Tone::Bad);
         outcome.status = MacWriteOutcome::Refused;
@@ -250,6 +253,7 @@ MacWriteOutcome MacProvisioning::writeMac(const QString &typed, const QString &s
     const Journal::Start start
         = m_journal.begin(QLatin1String(kOpWriteMac), m_link.now().toMSecsSinceEpoch(),
                           m_link.portName(), serialNumber, outcome.address);
+    m_recordUnwritable = !start.id;
     for (const QString &note : start.notes)
         m_sink.resultLine(note);
     if (!start.id)

@@ -52,6 +52,10 @@ public:
     QString readMac(const QString &serialNumber = QString());
     // True when the unit answered the reset soundly.
     bool factoryReset(const QString &serialNumber = QString());
+    // After an operation: the record could not be written when it began, so
+    // a write or a reset sent nothing and a read went on unrecorded. A front
+    // end that reports by status tells this apart from a refusal of the unit.
+    bool recordUnwritable() const { return m_recordUnwritable; }
 
 private:
     using Lines = QVector<QPair<QString, Tone>>;
@@ -73,4 +77,5 @@ private:
     DeviceLink &m_link;
     OperationSink &m_sink;
     Journal &m_journal;
+    bool m_recordUnwritable = false;
 };

@@ -102,6 +102,27 @@ bool replyEchoesRequest(const unsigned char *request, int requestLength, const u
     return replyLength >= kEchoEnd && std::memcmp(request + 2, reply + 2, kEchoEnd - 2) == 0;
 }
 
+ExchangeJudgement judgeExchange(const ReplyKind &kind, const unsigned char *request,
+                                int requestLength, bool lineEchoes, const unsigned char *bytes,
+                                int length)
+{
+    const int echoLength = lineEchoes ? requestLength : 0;
+    ExchangeJudgement judged;
+    judged.verdict = judgeEchoedReply(kind, request, echoLength, bytes, length);
+    judged.echo = splitEcho(request, echoLength, bytes, length);
+    // What came in place of a sound echo is nobody's reply.
+    if (judged.echo.state == EchoState::Complete) {
+        judged.replyStart = judged.echo.replyStart;
+        judged.replyLength = qMax(0, length - judged.replyStart);
+    }
+    // A good frame that answers another register is no answer to this write.
+    if (judged.verdict.ok()
+        && !replyEchoesRequest(request, requestLength, bytes + judged.replyStart,
+                               judged.replyLength))
+        judged.verdict.outcome = ReplyVerdict::Invalid;
+    return judged;
+}
+
 QString failureReason(const ReplyVerdict &verdict)
 {
     switch (verdict.outcome) {

@@ -92,6 +92,22 @@ ReplyVerdict judgeEchoedReply(const ReplyKind &kind, const unsigned char *reques
 bool replyEchoesRequest(const unsigned char *request, int requestLength, const unsigned char *reply,
                         int replyLength);
 
+// Everything gathered for one request judged, as every front end's exchange
+// judges it: on a line that echoes, the echo checked and taken off; the rest
+// judged as the reply; a write's reply checked for the register and value it
+// answers (replyEchoesRequest). The reply is bytes[replyStart] on, replyLength
+// long: nothing when what came in place of the echo was no echo.
+struct ExchangeJudgement
+{
+    ReplyVerdict verdict;
+    EchoSplit echo;
+    int replyStart = 0;
+    int replyLength = 0;
+};
+ExchangeJudgement judgeExchange(const ReplyKind &kind, const unsigned char *request,
+                                int requestLength, bool lineEchoes, const unsigned char *bytes,
+                                int length);
+
 // Why an exchange failed, as the result window says it after the failed
 // operation's name: "没有应答!!", "异常应答 02 非法数据地址", "应答校验错误",
 // "回显不符".

@@ -6,8 +6,9 @@
 # Checks: the control data and the file list are what a bench needs and no
 # more, lintian finds no errors (its warnings are printed), and the programs
 # taken out of the package run: feederbench stays up for two seconds on the
-# offscreen platform, pdu-sim --help lists its options and its man page
-# describes every one of them.
+# offscreen platform, pdu-sim and feederbench-cli list their options in --help
+# and their man pages describe every one of them, feederbench-cli needs no Qt
+# Gui or Widgets and reads the sample list from the packaged pdu-sim.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build-package"
@@ -60,6 +61,7 @@ dpkg-deb --contents "$deb"
 # Exactly these files: a test program, a benchmark or a header in the package
 # is as much a fault as a missing page.
 expected="./usr/bin/feederbench
+./usr/bin/feederbench-cli
 ./usr/bin/pdu-sim
 ./usr/libexec/feederbench/feederbench-launch
 ./usr/share/applications/feederbench.desktop
@@ -75,6 +77,7 @@ expected="./usr/bin/feederbench
 ./usr/share/feederbench/guide/window.png
 ./usr/share/feederbench/使用说明.md
 ./usr/share/icons/hicolor/128x128/apps/feederbench.png
+./usr/share/man/man1/feederbench-cli.1.gz
 ./usr/share/man/man1/feederbench.1.gz
 ./usr/share/man/man1/pdu-sim.1.gz"
 # In byte order, whatever the locale: the guide's name is not ASCII.
@@ -96,11 +99,12 @@ echo "lintian warnings: $(grep -c '^W: ' <<<"$lintian_out" || true)"
 echo "== the programs taken out of the package"
 tmp="$(mktemp -d)"
 app=""
+sim=""
 cleanup() {
-    if [ -n "$app" ]; then
-        kill "$app" 2>/dev/null || true
-        wait "$app" 2>/dev/null || true
-    fi
+    for child in $app $sim; do
+        kill "$child" 2>/dev/null || true
+        wait "$child" 2>/dev/null || true
+    done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -145,14 +149,43 @@ for picture in $(grep -oE '\]\(guide/[^)]+\)' "$guide" | sed 's/^](//; s/)$//');
     [ -f "$(dirname "$guide")/$picture" ] || fail "the guide shows $picture, which the package lacks"
 done
 
-help="$("$tmp/root/usr/bin/pdu-sim" --help)" || fail "pdu-sim --help failed"
-echo "$help"
-options="$(grep -oE -- '--[a-z][a-z-]+' <<<"$help" | sort -u)"
-[ "$(wc -l <<<"$options")" -ge 10 ] || fail "pdu-sim --help lists too few options"
-page="$(zcat "$tmp/root/usr/share/man/man1/pdu-sim.1.gz" | sed 's/\\-/-/g')"
-for option in $options; do
-    grep -qe "$option" <<<"$page" || fail "man pdu-sim does not describe $option"
-done
+# Every option a program's --help lists is described in its man page.
+check_options() { # program, fewest options
+    local help options page option
+    help="$("$tmp/root/usr/bin/$1" --help)" || fail "$1 --help failed"
+    echo "$help"
+    options="$(grep -oE -- '--[a-z][a-z-]+' <<<"$help" | sort -u)"
+    [ "$(wc -l <<<"$options")" -ge "$2" ] || fail "$1 --help lists too few options"
+    page="$(zcat "$tmp/root/usr/share/man/man1/$1.1.gz" | sed 's/\\-/-/g')"
+    for option in $options; do
+        grep -qe "$option" <<<"$page" || fail "man $1 does not describe $option"
+    done
+}
+check_options pdu-sim 10
+check_options feederbench-cli 10
+
+# The command line runs where no desktop is installed.
+needed="$(readelf -d "$tmp/root/usr/bin/feederbench-cli" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p')"
+echo "feederbench-cli needs: $(tr '\n' ' ' <<<"$needed")"
+grep -q '^libQt5SerialPort' <<<"$needed" || fail "feederbench-cli does not need Qt Serial Port?"
+if grep -qE '^libQt5(Gui|Widgets)' <<<"$needed"; then
+    fail "feederbench-cli needs Qt Gui or Widgets"
+fi
+# And it reads the sample list from the packaged simulator, as a station would.
+"$tmp/root/usr/bin/pdu-sim" --quiet --switch-state 1:2 >"$tmp/sim.port" &
+sim=$!
+for _ in $(seq 50); do [ -s "$tmp/sim.port" ] && break; sleep 0.1; done
+if (cd "$tmp/bench" && "$tmp/root/usr/bin/feederbench-cli" read --port "$(head -n1 "$tmp/sim.port")" \
+    --module 1 >"$tmp/cli.out" 2>&1); then
+    grep -q 'LVD 分闸,低压侦测' "$tmp/cli.out" || fail "feederbench-cli read: the switch state is missing"
+    echo "feederbench-cli read the sample list from pdu-sim: $(tail -n1 "$tmp/cli.out")"
+else
+    fail "feederbench-cli read against pdu-sim failed:"
+    cat "$tmp/cli.out"
+fi
+kill "$sim" 2>/dev/null || true
+wait "$sim" 2>/dev/null || true
+sim=""
 
 size="$(stat -c %s "$deb")"
 echo "== $deb: $size bytes ($((size / 1024)) KiB)"

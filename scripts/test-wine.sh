@@ -6,11 +6,16 @@
 #      points at, and the Windows program tst_comport drives the real window on
 #      COM5 (a poll of the sample list, a close of module 1, a MAC write, a MAC
 #      read) and checks the replies it shows; what the unit received is then
-#      checked against pdu-sim's log. Wine is given the modem lines a cable
-#      would have (tests/windows/ptyshim.c, preloaded), and tst_comport makes
-#      Wine's serial event waits end as on Windows (tests/windows/wine_comm_wait.cpp);
-#   3. the zip's own feederbench.exe, with only the DLLs beside it, starts and
-#      shows its window on a virtual display (build-win64/wine-window.png).
+#      checked against pdu-sim's log. Then the command line reads the sample
+#      list from module 1 on COM5 (cli_comport: feederbench-cli's own code),
+#      its lines and its JSON document are checked, and its requests against
+#      pdu-sim's log. Wine is given the modem lines a cable would have
+#      (tests/windows/ptyshim.c, preloaded), and tst_comport and cli_comport
+#      make Wine's serial event waits end as on Windows
+#      (tests/windows/wine_comm_wait.cpp);
+#   3. the zip's own feederbench-cli.exe, with only the DLLs beside it, answers
+#      --version and --help, and its feederbench.exe starts and shows its window
+#      on a virtual display (build-win64/wine-window.png).
 # Builds what is missing first (scripts/windows.sh, and pdu-sim with scripts/setup.sh).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -21,7 +26,8 @@ linux_build="${FEEDERBENCH_BUILD:-$root/build}"
 source "$root/scripts/packages.sh"
 fb_install_missing wine wine64 xvfb x11-utils imagemagick unzip gcc libc6-dev
 
-[ -x "$build/tests/tst_comport.exe" ] || bash "$root/scripts/windows.sh"
+[ -x "$build/tests/tst_comport.exe" ] && [ -x "$build/tests/cli_comport.exe" ] ||
+    bash "$root/scripts/windows.sh"
 # The build may have been configured before Wine was on the machine; CTest
 # would then run each .exe as a shell script. The emulator is named here,
 # where Wine is certain to be installed.
@@ -100,6 +106,45 @@ else
     echo "FAIL: the unit's log differs from what the window sent (- expected, + received)" >&2
     status=1
 fi
+
+echo "== end to end: the command line on COM5"
+# The sample list in a folder of its own, read from module 1 (closed by the
+# window's test just now, short-circuit and over-current flags set), as lines
+# and as JSON.
+mkdir "$tmp/station"
+cp "$root/examples/config.ini" "$tmp/station/"
+logged_before="$(wc -l <"$tmp/received.txt")"
+cli() {
+    (cd "$tmp/station" && LD_PRELOAD="$tmp/ptyshim.so" "${chinese[@]}" timeout 120 \
+        wine "$build/tests/cli_comport.exe" "$@")
+}
+cli_status=0
+cli read --port COM5 --module 1 >"$tmp/cli.out" 2>"$tmp/cli.err" || cli_status=$?
+cli read --port COM5 --module 1 --json >"$tmp/cli.json" 2>>"$tmp/cli.err" || cli_status=$?
+tr -d '\r' <"$tmp/cli.out"
+for expected in '开关状态:0' '	合闸' '保护状态:0000000000000011' '	短路保护' '	过流保护' \
+    '合计12项：成功12，无应答0，异常应答0，校验错误0'; do
+    grep -qF -- "$expected" "$tmp/cli.out" || { echo "FAIL: the command line did not print: $expected" >&2; status=1; }
+done
+[ "$cli_status" -eq 0 ] || { echo "FAIL: feederbench-cli on COM5 (exit status $cli_status)" >&2; cat "$tmp/cli.err" >&2; status=1; }
+# The JSON document's exchanges are what the unit received for the second run.
+sed -n 's/^\[[^]]*\] <- //p' "$tmp/pdu-sim.log" | tail -n +"$((logged_before + 13))" >"$tmp/cli-received.txt"
+if python3 - "$tmp/cli.json" "$tmp/cli-received.txt" <<'PY'; then
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="utf-8"))
+received = open(sys.argv[2]).read().split("\n")[:-1]
+sent = [e["request"] for e in doc["exchanges"]]
+assert doc["status"] == "passed" and doc["exitCode"] == 0, doc.get("status")
+assert len(doc["results"]) == 12 and doc["results"][0]["text"] == "0\n\t合闸", doc["results"][0]
+assert sent == received, (sent, received)
+print("   the JSON document: passed, 12 results; the unit received exactly its %d requests" % len(sent))
+PY
+    :
+else
+    echo "FAIL: the command line's JSON document on COM5" >&2
+    status=1
+fi
+
 kill "$sim" 2>/dev/null || true
 wait "$sim" 2>/dev/null || true
 sim=""
@@ -109,10 +154,19 @@ if [ "$window_status" -ne 0 ]; then
 fi
 [ "$status" -eq 0 ] || { echo "== pdu-sim log"; cat "$tmp/pdu-sim.log"; exit "$status"; } >&2
 
-echo "== the zip's feederbench.exe on a virtual display, with only its own DLLs"
+echo "== the zip's programs with only their own DLLs"
 version="$(sed -n 's/^project(FeederBench VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
 name="feederbench-$version-win64"
 unzip -q "$build/$name.zip" -d "$tmp/zip"
+# The console program with only its own DLLs: it starts and answers.
+(cd "$tmp/zip/$name" && WINEPATH="" "${chinese[@]}" wine feederbench-cli.exe --version) >"$tmp/cli-version.txt" 2>&1 ||
+    { echo "FAIL: the zip's feederbench-cli.exe --version" >&2; cat "$tmp/cli-version.txt" >&2; exit 1; }
+grep -q "^feederbench-cli $version" "$tmp/cli-version.txt" ||
+    { echo "FAIL: the zip's feederbench-cli.exe --version printed:" >&2; cat "$tmp/cli-version.txt" >&2; exit 1; }
+(cd "$tmp/zip/$name" && WINEPATH="" "${chinese[@]}" wine feederbench-cli.exe --help) 2>&1 | grep -q '退出状态' ||
+    { echo "FAIL: the zip's feederbench-cli.exe --help" >&2; exit 1; }
+echo "   the zip's feederbench-cli.exe: $(tr -d '\r' <"$tmp/cli-version.txt")"
+# feederbench.exe on a virtual display.
 shot="$build/wine-window.png"
 rm -f "$shot"
 # The prefix's session was started without a display: end it so the program

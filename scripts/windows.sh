@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds FeederBench for 64-bit Windows and packs
-# feederbench-<version>-win64.zip: feederbench.exe, the Qt and MinGW DLLs and
+# feederbench-<version>-win64.zip: feederbench.exe and the console program
+# feederbench-cli.exe, the Qt and MinGW DLLs and
 # Qt plugins it loads (found by walking the import tables, as windeployqt
 # does), the sample config.ini and mac.csv (plan.ini in examples\), the
 # guide with its pictures and a README.txt in Chinese.
@@ -55,9 +56,18 @@ copy_imports() {
     done
 }
 
-cp "$build/app/feederbench.exe" "$stage/"
-x86_64-w64-mingw32-strip "$stage/feederbench.exe"
-copy_imports "$stage/feederbench.exe"
+for program in app/feederbench.exe cli/feederbench-cli.exe; do
+    cp "$build/$program" "$stage/"
+    x86_64-w64-mingw32-strip "$stage/$(basename "$program")"
+    copy_imports "$stage/$(basename "$program")"
+done
+# The command line runs on a PC without a desktop session: it must not need Qt Gui or Widgets.
+cli_imports="$(x86_64-w64-mingw32-objdump -p "$stage/feederbench-cli.exe" | sed -n 's/^\s*DLL Name: //p')"
+grep -q '^Qt5SerialPort.dll' <<<"$cli_imports" || { echo "feederbench-cli.exe 没有用到 Qt5SerialPort.dll？" >&2; exit 1; }
+if grep -qE '^Qt5(Gui|Widgets)\.dll' <<<"$cli_imports"; then
+    echo "feederbench-cli.exe 用到了 Qt5Gui 或 Qt5Widgets：$(tr '\n' ' ' <<<"$cli_imports")" >&2
+    exit 1
+fi
 # The plugins Qt loads at run time: the Windows platform, the native style,
 # and the SQLite driver where the program uses Qt SQL.
 plugins=(platforms/qwindows.dll styles/qwindowsvistastyle.dll)
@@ -100,6 +110,15 @@ FeederBench $version（Windows 64 位）
    直接双击 feederbench.exe 时就是本文件夹；可按需要修改这两个文件。
 3. 运行 feederbench.exe，在“串口号”中选择或输入串口（如 COM3），
    设置 9600、8 位、无校验、1 位停止位，点“打开串口”。
+
+命令行版 feederbench-cli.exe
+  供产线的工位脚本调用，在“命令提示符”或 PowerShell 中运行，与窗口版使用同一份 config.ini，
+  结果文字相同。例如：
+    feederbench-cli.exe ports
+    feederbench-cli.exe read --port COM3 --module 1
+    feederbench-cli.exe switch close --port COM3 --module all
+  退出状态：0 全部通过，1 设备未通过，2 工具无法完成（用法、文件、串口出错或被 Ctrl+C 中止）。
+  加 --json 输出一个 JSON 文档；feederbench-cli.exe --help 列出全部命令和选项。
 
 说明
 - 按 F1（帮助 → 使用说明）打开使用说明，即本文件夹中的 使用说明.md。

@@ -3,15 +3,12 @@
 
 #include "app/mainwindow.h"
 #include "protocol/hex.h"
+#include "serial/replytiming.h"
 #include "ui_mainwindow.h"
 
 #include <QEventLoop>
 
 #include <cstring>
-
-namespace {
-constexpr int kReplyTimeoutMs = 1000; // the unit answers well within a second
-}
 
 ReplyVerdict MainWindow::exchangeRequest(const unsigned char *frame, int length, ReplyKind kind)
 {
@@ -47,19 +44,11 @@ ReplyVerdict MainWindow::exchangeRequest(const unsigned char *frame, int length,
         showLineStats();
         return {ReplyVerdict::Abandoned, 0, sent};
     }
-    ReplyVerdict verdict = judgeEchoedReply(kind, frame, echoLength, recvBuf, recvLen);
-    const EchoSplit split = splitEcho(frame, echoLength, recvBuf, recvLen);
-    // The operations read the reply where it always stood: at the start of the
-    // buffer. What came in place of a sound echo is nobody's reply.
-    if (split.state == EchoState::Complete) {
-        recvLen -= split.replyStart;
-        std::memmove(recvBuf, recvBuf + split.replyStart, size_t(recvLen));
-    } else {
-        recvLen = 0;
-    }
-    // A good frame that answers another register is no answer to this write.
-    if (verdict.ok() && !replyEchoesRequest(frame, length, recvBuf, recvLen))
-        verdict.outcome = ReplyVerdict::Invalid;
+    const ExchangeJudgement judged = judgeExchange(kind, frame, length, echoed, recvBuf, recvLen);
+    // The operations read the reply where it always stood: at the start of the buffer.
+    recvLen = judged.replyLength;
+    std::memmove(recvBuf, recvBuf + judged.replyStart, size_t(recvLen));
+    ReplyVerdict verdict = judged.verdict;
     verdict.sent = sent;
 
     // A reply cannot come before its request has left; one that seems to
@@ -88,9 +77,7 @@ void MainWindow::logGathered(const unsigned char *frame, int echoLength, bool se
         return;
     const EchoSplit split = splitEcho(frame, echoLength, recvBuf, recvLen);
     if (split.replyStart > 0)
-        appendReceiveLog(recvBuf, split.replyStart,
-                         split.state == EchoState::Complete ? QStringLiteral("（回显）")
-                                                            : QStringLiteral("（回显不符）"));
+        appendReceiveLog(recvBuf, split.replyStart, echoMarker(split.state));
     if (recvLen > split.replyStart) {
         const QString responseTime
             = sent ? QStringLiteral("响应 ") + responseTimeText(m_lastReceptionNs - m_lastByteOutNs)

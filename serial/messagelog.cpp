@@ -3,7 +3,6 @@
 #include "serial/messagelog.h"
 
 #include "app/mainwindow.h"
-#include "protocol/hex.h"
 #include "serial/port.h"
 #include "ui_mainwindow.h"
 
@@ -22,16 +21,6 @@
 #include <QUrl>
 
 namespace {
-
-// The window once drew these lines from HTML, where blanks run together; the
-// text is kept as it was shown and saved then.
-QString logLine(const QDateTime &when, const char *direction, const QString &text)
-{
-    return (QLatin1Char('[') + when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"))
-            + QString::fromUtf8(direction) + text)
-               .simplified()
-           + QLatin1Char(' ');
-}
 
 // Ctrl+C is the shortcut of "关闭串口"; in a message window holding a
 // selection it copies instead. A read-only text view does not claim the key
@@ -102,16 +91,6 @@ void appendToView(QPlainTextEdit *view, const QVector<QPair<QString, LineInk>> &
 }
 
 } // namespace
-
-QString sendLogLine(const QDateTime &when, const QString &display)
-{
-    return logLine(when, "][发送]: ", display);
-}
-
-QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length)
-{
-    return logLine(when, "][接收]: ", hexReplyText(bytes, length));
-}
 
 void LogQueue::setView(QPlainTextEdit *view, LineStore *store, SessionRecord *record,
                        SessionRecord::Window window)

@@ -1,8 +1,9 @@
 #pragma once
 
-// The send and receive lines of the traffic window, and how lines reach the
-// two message windows.
+// How lines reach the two message windows (the send and receive lines
+// themselves: serial/logline.h).
 
+#include "serial/logline.h"
 #include "serial/logstore.h"
 
 #include <QDateTime>
@@ -16,13 +17,6 @@
 class QPlainTextEdit;
 class QTimer;
 class QWidget;
-
-// "[2026-12-07 10:00:00.123][发送]: 55 06 ... " as the window shows it in red
-// and saves it: runs of blanks in the text show as one, and one blank follows
-// the last byte.
-QString sendLogLine(const QDateTime &when, const QString &display);
-// The same shape with "][接收]: " and the bytes in lower-case hexadecimal.
-QString receiveLogLine(const QDateTime &when, const unsigned char *bytes, int length);
 
 // Ctrl+C in the view copies its selection when it has one; without a
 // selection the key goes on to the window's shortcut (closing the port).

@@ -49,9 +49,7 @@ QByteArray MainWindow::takeConsoleEcho(const QByteArray &chunk)
     const EchoSplit split = splitEcho(sent, m_consoleEcho.size(), seen, m_consoleEchoSeen.size());
     if (split.state == EchoState::Incomplete)
         return QByteArray();
-    appendReceiveLog(seen, split.replyStart,
-                     split.state == EchoState::Complete ? QStringLiteral("（回显）")
-                                                        : QStringLiteral("（回显不符）"));
+    appendReceiveLog(seen, split.replyStart, echoMarker(split.state));
     const QByteArray rest = m_consoleEchoSeen.mid(split.replyStart);
     m_consoleEcho.clear();
     m_consoleEchoSeen.clear();

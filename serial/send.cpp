@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "protocol/hex.h"
+#include "serial/port.h"
 #include "ui_mainwindow.h"
 
 #include <QLineEdit>
@@ -13,18 +14,6 @@ namespace {
 // The console's echo is gathered up to this much; a line that never hands
 // back what was sent must not make it grow for the whole session.
 constexpr int kConsoleEchoMax = 256;
-
-// How long the port's line takes for one character with its settings now.
-qint64 portCharacterNs(const QSerialPort &port)
-{
-    int stopHalves = 2;
-    if (port.stopBits() == QSerialPort::OneAndHalfStop)
-        stopHalves = 3;
-    else if (port.stopBits() == QSerialPort::TwoStop)
-        stopHalves = 4;
-    return characterNs(port.baudRate(), int(port.dataBits()),
-                       port.parity() != QSerialPort::NoParity, stopHalves);
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // mbpoll reads and writes through the simulator's pseudo-terminal, so the
 // simulator is shown to speak Modbus as others do, not only as we do.
 
+#include "support/childprocess.h"
 #include "tools/pduunit.h"
 #include "tools/simline.h"
 
@@ -10,8 +11,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <functional>
 
 namespace {
 
@@ -39,60 +38,11 @@ struct UnitOnPty
     }
 };
 
-// Sleeps in the event loop until done() holds or timeoutMs has passed,
-// looking again whenever sender emits one of the signals.
-template<class Sender, class... Signals>
-bool waitUntil(int timeoutMs, const std::function<bool()> &done, Sender *sender, Signals... wakeUps)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    (QObject::connect(sender, wakeUps, &loop,
-                      [&] {
-                          if (done())
-                              loop.quit();
-                      }),
-     ...);
-    loop.exec();
-    return done();
-}
-
-const auto processFinished = QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished);
-
-bool waitForExit(QProcess &process, int timeoutMs)
-{
-    return waitUntil(
-        timeoutMs, [&] { return process.state() == QProcess::NotRunning; }, &process,
-        processFinished, &QProcess::errorOccurred);
-}
-
-struct Finished
-{
-    bool ok = false; // ran and ended by itself in time
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 // Runs a program while the event loop keeps turning, so the line in this
 // process can answer it.
 Finished run(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    Finished result;
-    if (!waitForExit(process, kMbpollTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return result;
-    }
-    result.ok = process.exitStatus() == QProcess::NormalExit
-                && process.error() != QProcess::FailedToStart;
-    result.exitCode = process.exitCode();
-    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
+    return runProgram(program, arguments, kMbpollTimeoutMs);
 }
 
 // mbpoll -0 takes register addresses as they go on the wire, not 1-based.
@@ -120,15 +70,6 @@ QString mbpoll()
 QString pduSim()
 {
     return QDir(QCoreApplication::applicationDirPath()).filePath("../tools/pdu-sim");
-}
-
-// The first line a process prints, or nothing when it printed none in time.
-QString firstLine(QProcess &process, int timeoutMs)
-{
-    waitUntil(
-        timeoutMs, [&] { return process.canReadLine() || process.state() == QProcess::NotRunning; },
-        &process, &QProcess::readyReadStandardOutput, processFinished);
-    return process.canReadLine() ? QString::fromLocal8Bit(process.readLine()).trimmed() : QString();
 }
 
 } // namespace
