@@ -522,7 +522,7 @@ void tst_TestPlan::recordOnPostgres()
     Journal journal(recordOnServer(server, QStringLiteral("工位7")));
     RunRecord record(journal);
     RunFilter filter;
-    filter.sn = QStringLiteral("a0002");
+    filter.sn = QStringLiteral("pdu2411a0002");
     QCOMPARE(record.runs(filter, &error).size(), 1);
     filter = RunFilter();
     filter.verdict = QString::fromLatin1(kVerdictPass);
