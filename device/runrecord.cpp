@@ -241,19 +241,41 @@ bool runPage(QSqlDatabase &db, const RunFilter &filter, bool sqlite, qint64 befo
     if (out->size() >= limit || floor == 0)
         return true;
 
+    // A serial number's beginning may match most runs ("PDU"): then the
+    // verdict's index, already in the key's order, fills a page sooner than
+    // sorting every run the beginning matches.
+    int drive = 0;
+    const bool snAndVerdict
+        = !filter.day.isValid() && !filter.sn.trimmed().isEmpty() && !filter.verdict.isEmpty();
+    if (snAndVerdict) {
+        QSqlQuery probe(db);
+        probe.setForwardOnly(true);
+        probe.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM unit_runs WHERE %1 "
+                                     "LIMIT %2) AS m")
+                          .arg(all.first().indexed)
+                          .arg(kRecentRuns));
+        if (!exec(probe, all.first().binds, why) || !probe.next())
+            return false;
+        if (probe.value(0).toInt() >= kRecentRuns)
+            drive = all.size() - 1;
+    }
     // "id + 0": the order comes from sorting what the index found, not
-    // from walking the key past every run that does not match.
-    QStringList terms{all.first().indexed};
-    QVariantList binds = all.first().binds;
-    for (int i = 1; i < all.size(); ++i) {
+    // from walking the key past every run that does not match; the
+    // verdict's index holds the key in its order and walks it.
+    QStringList terms{all.at(drive).indexed};
+    QVariantList binds = all.at(drive).binds;
+    for (int i = 0; i < all.size(); ++i) {
+        if (i == drive)
+            continue;
         terms << all.at(i).plain;
         binds += all.at(i).binds;
     }
+    const QString below = drive > 0 ? QStringLiteral("id < ?") : QStringLiteral("id + 0 < ?");
     QSqlQuery older(db);
     older.setForwardOnly(true);
-    older.prepare(QStringLiteral("SELECT %1 FROM unit_runs WHERE %2 AND id + 0 < ? "
+    older.prepare(QStringLiteral("SELECT %1 FROM unit_runs WHERE %2 AND %3 "
                                  "ORDER BY id DESC LIMIT ?")
-                      .arg(columns, terms.join(QStringLiteral(" AND "))));
+                      .arg(columns, terms.join(QStringLiteral(" AND ")), below));
     if (!exec(older, binds + QVariantList{floor, limit - out->size()}, why))
         return false;
     readRuns(older, out);

@@ -22,13 +22,18 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QtTest>
 
 #include <functional>
+#include <limits>
+#include <memory>
 
 namespace {
 
@@ -217,8 +222,14 @@ private slots:
     void recordOnPostgres();
     void runsInTheRecordWindow_data();
     void runsInTheRecordWindow();
+    void pagesAgreeWithAPlainQuery_data();
+    void pagesAgreeWithAPlainQuery();
     void macAndResetSteps_data();
     void macAndResetSteps();
+    void cleanupTestCase() { m_server.reset(); }
+
+private:
+    std::unique_ptr<PgServer> m_server; // started by the first test that needs one
 };
 
 void tst_TestPlan::unitThroughThePlan_data()
@@ -766,6 +777,147 @@ void tst_TestPlan::runsInTheRecordWindow()
              qPrintable(lines.at(fail11)));
     QVERIFY2(statusText(w).endsWith(QStringLiteral("；7 次测试到 ") + file.fileName()),
              qPrintable(statusText(w)));
+}
+
+void tst_TestPlan::pagesAgreeWithAPlainQuery_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::addColumn<QString>("sn");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<int>("day"); // of the record's days, -1 for none
+
+    for (bool postgres : {false, true}) {
+        const char *store = postgres ? "PostgreSQL" : "SQLite";
+        const auto row = [store](const char *what) -> QTestData & {
+            return QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(store, what)));
+        };
+        row("every run") << postgres << QString() << QString() << -1;
+        row("one SN, its runs far apart") << postgres << "PDU0000042" << QString() << -1;
+        row("an SN's beginning, any case") << postgres << "pdu00001" << QString() << -1;
+        row("a verdict") << postgres << QString() << kVerdictFail << -1;
+        row("a day long past") << postgres << QString() << QString() << 1;
+        row("a day and a verdict") << postgres << QString() << kVerdictAborted << 2;
+        row("an SN's beginning and a verdict") << postgres << "PDU000002" << kVerdictFail << -1;
+        row("every SN's beginning and a verdict") << postgres << "PDU" << kVerdictAborted << -1;
+        row("an SN no run has") << postgres << "PDU9" << QString() << -1;
+    }
+}
+
+// More runs than the window looks through before it asks an index: page after
+// page, a filter finds what a plain scan of the table finds, in its order.
+void tst_TestPlan::pagesAgreeWithAPlainQuery()
+{
+    QFETCH(bool, postgres);
+    QFETCH(QString, sn);
+    QFETCH(QString, verdict);
+    QFETCH(int, day);
+
+    QTemporaryDir folder;
+    JournalOptions options;
+    options.bench = QStringLiteral("工位3");
+    options.benchSettings = folder.filePath(QStringLiteral("bench.ini"));
+    if (postgres) {
+        if (PgServer::binDir().isEmpty())
+            QSKIP("the PostgreSQL server is not installed (package postgresql)");
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+            QSKIP("Qt's PostgreSQL driver is not installed (package libqt5sql5-psql)");
+        if (!m_server) {
+            m_server = std::make_unique<PgServer>();
+            QString error;
+            QVERIFY2(m_server->start(&error), qPrintable(error));
+        }
+        const QString settings = options.benchSettings;
+        options = recordOnServer(*m_server, options.bench);
+        options.benchSettings = settings;
+    } else {
+        options.path = folder.filePath(QStringLiteral("runs.db"));
+    }
+    Journal journal(options);
+    RunRecord record(journal);
+    QString error;
+    record.benches(kNow.date(), &error); // makes the tables
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    // 6000 runs a minute apart over five days; 1500 serial numbers, each
+    // tested four times, 1500 runs apart.
+    const QDateTime first(kNow.date(), QTime(0, 0));
+    const auto run = [&](const QString &sql, const QVariantList &binds) {
+        return journal.run(
+            [&](QSqlDatabase &db, QString *why) {
+                QSqlQuery query(db);
+                query.prepare(sql);
+                for (const QVariant &v : binds)
+                    query.addBindValue(v);
+                if (!query.exec()) {
+                    *why = query.lastError().text();
+                    return false;
+                }
+                return true;
+            },
+            &error);
+    };
+    const QString numbers = postgres ? QStringLiteral("generate_series(1::bigint, 6000) AS n(i)")
+                                     : QStringLiteral("n");
+    const QString snText = postgres ? QStringLiteral("'PDU' || lpad((i % 1500)::text, 7, '0')")
+                                    : QStringLiteral("printf('PDU%07d', i % 1500)");
+    QVERIFY2(run((postgres ? QString()
+                           : QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT "
+                                            "i + 1 FROM n WHERE i < 6000) "))
+                     + QStringLiteral("INSERT INTO unit_runs (start_ms, duration_ms, bench, port, "
+                                      "sn, mac, plan_name, plan_sha256, verdict, steps) SELECT "
+                                      "? + i * 60000, 1000, 'b', 'p', %1, '', 'plan', '', CASE "
+                                      "WHEN i % 13 = 0 THEN 'aborted' WHEN i % 7 = 0 THEN 'fail' "
+                                      "ELSE 'pass' END, 0 FROM %2 ORDER BY i")
+                           .arg(snText, numbers),
+                 {first.toMSecsSinceEpoch()}),
+             qPrintable(error));
+
+    RunFilter filter;
+    filter.sn = sn;
+    filter.verdict = verdict;
+    if (day >= 0)
+        filter.day = first.date().addDays(day);
+    QList<qint64> paged;
+    const int pageRows = 200; // the window's page: sparse matches reach past the newest runs
+    for (qint64 before = std::numeric_limits<qint64>::max();;) {
+        const QVector<RunRow> page = record.page(filter, before, pageRows, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        for (const RunRow &r : page)
+            paged << r.id;
+        if (page.size() < pageRows)
+            break;
+        before = page.last().id;
+    }
+
+    QList<qint64> scanned;
+    const qint64 dayStart
+        = filter.day.isValid() ? QDateTime(filter.day, QTime(0, 0)).toMSecsSinceEpoch() : 0;
+    const qint64 dayEnd = filter.day.isValid()
+                              ? QDateTime(filter.day.addDays(1), QTime(0, 0)).toMSecsSinceEpoch()
+                              : std::numeric_limits<qint64>::max();
+    QVERIFY2(journal.run(
+                 [&](QSqlDatabase &db, QString *why) {
+                     QSqlQuery query(db);
+                     query.prepare(QStringLiteral(
+                         "SELECT id FROM unit_runs WHERE upper(sn) LIKE ? AND (verdict = ? OR ? = "
+                         "'') AND start_ms >= ? AND start_ms < ? ORDER BY id DESC"));
+                     for (const QVariant &v : {QVariant(sn.toUpper() + QLatin1Char('%')),
+                                               QVariant(verdict + QLatin1String("")),
+                                               QVariant(verdict + QLatin1String("")),
+                                               QVariant(dayStart), QVariant(dayEnd)})
+                         query.addBindValue(v);
+                     if (!query.exec()) {
+                         *why = query.lastError().text();
+                         return false;
+                     }
+                     while (query.next())
+                         scanned << query.value(0).toLongLong();
+                     return true;
+                 },
+                 &error),
+             qPrintable(error));
+    QCOMPARE(paged.size(), scanned.size());
+    QCOMPARE(paged, scanned);
 }
 
 // The mac step is the 写MAC button's own write, with every rule of the
