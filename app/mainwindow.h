@@ -308,6 +308,7 @@ private:
 
     // ---- device/record.cpp
     Journal &journal();
+    void exportRecord(); // the provisioning record, and the unit runs beside it
 
     // ---- device/testplan.cpp
     void setUpTestPlan();

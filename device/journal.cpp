@@ -67,18 +67,6 @@ bool looksLikeFormula(const QString &field)
            || c == QLatin1Char('@') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
 }
 
-QString quoteCsv(const QString &field)
-{
-    // A leading apostrophe is the spreadsheets' own mark for "this is text".
-    QString value = looksLikeFormula(field) ? QLatin1Char('\'') + field : field;
-    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
-        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r'))
-        && value.size() == field.size())
-        return value;
-    value.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + value + QLatin1Char('"');
-}
-
 QString storeKey(const JournalOptions &o)
 {
     if (o.driver == JournalOptions::Sqlite)
@@ -915,6 +903,18 @@ QString resultText(const QString &result)
     return result;
 }
 
+QString csvField(const QString &field)
+{
+    // A leading apostrophe is the spreadsheets' own mark for "this is text".
+    QString value = looksLikeFormula(field) ? QLatin1Char('\'') + field : field;
+    if (!value.contains(QLatin1Char(',')) && !value.contains(QLatin1Char('"'))
+        && !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r'))
+        && value.size() == field.size())
+        return value;
+    value.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + value + QLatin1Char('"');
+}
+
 QByteArray journalCsvRows(const QVector<JournalRow> &rows)
 {
     QByteArray out;
@@ -925,7 +925,7 @@ QByteArray journalCsvRows(const QVector<JournalRow> &rows)
             time,    r.bench, r.port, r.sn, operationText(r.operation), r.mac, resultText(r.result),
             r.detail};
         for (QString &f : fields)
-            f = quoteCsv(f);
+            f = csvField(f);
         out += fields.join(QLatin1Char(',')).toUtf8();
         out += "\r\n";
     }

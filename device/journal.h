@@ -191,6 +191,10 @@ private:
 // "MAC 00:39:28:90:00:05 已于 2026-12-07 10:00:00 写入 SN PDU01，未写入" ("无" for no SN).
 QString macTakenText(const QString &mac, qint64 timeMs, const QString &sn);
 
+// One field of a CSV row: quoted where needed, and a field that a
+// spreadsheet would take for a formula (=, +, -, @, a tab or a carriage
+// return first) written as text, with a leading apostrophe.
+QString csvField(const QString &field);
 // The rows as CSV with a UTF-8 byte-order mark (spreadsheet programs then
 // read the Chinese right) and a header row; fields quoted where needed, and
 // a field that a spreadsheet would take for a formula (=, +, -, @, a tab or a

@@ -2,12 +2,16 @@
 
 #include "device/journalwindow.h"
 
+#include "device/runrecord.h"
+#include "device/runwindow.h"
+
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -115,6 +119,7 @@ JournalWindow::JournalWindow(Journal *journal, QWidget *parent)
     , m_table(new QTableView(this))
     , m_status(new QLabel(this))
     , m_pause(new QTimer(this))
+    , m_tabs(new QTabWidget(this))
 {
     setObjectName(QStringLiteral("journalWindow"));
     setWindowTitle(QStringLiteral("记录"));
@@ -124,6 +129,8 @@ JournalWindow::JournalWindow(Journal *journal, QWidget *parent)
     m_filter->setPlaceholderText(QStringLiteral("SN 的开头，或 MAC 地址的开头或结尾"));
     auto *reload = new QPushButton(QStringLiteral("刷新"), this);
     reload->setObjectName(QStringLiteral("pushButton_recordRefresh"));
+    // Enter in a table of runs opens the run, not this button.
+    reload->setAutoDefault(false);
     auto *top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("筛选："), this));
     top->addWidget(m_filter, 1);
@@ -141,10 +148,22 @@ JournalWindow::JournalWindow(Journal *journal, QWidget *parent)
         m_table->setColumnWidth(c, widths[c]);
     m_status->setObjectName(QStringLiteral("label_recordStatus"));
 
-    auto *layout = new QVBoxLayout(this);
+    auto *macs = new QWidget(this);
+    auto *layout = new QVBoxLayout(macs);
     layout->addLayout(top);
     layout->addWidget(m_table, 1);
     layout->addWidget(m_status);
+    m_runs = std::make_unique<RunRecord>(*journal);
+    m_runsPane = new RunsPane(m_runs.get(), journal->where(), this);
+    m_yieldPane = new YieldPane(m_runs.get(), journal->where(), this);
+    m_tabs->setObjectName(QStringLiteral("tabWidget_record"));
+    m_tabs->addTab(macs, QStringLiteral("MAC记录"));
+    m_tabs->addTab(m_runsPane, QStringLiteral("测试记录"));
+    m_tabs->addTab(m_yieldPane, QStringLiteral("良率"));
+    m_tabFresh.fill(false, m_tabs->count());
+    auto *window = new QVBoxLayout(this);
+    window->addWidget(m_tabs);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &JournalWindow::refreshTab);
 
     // A scanner types a label in a few milliseconds, a person a key every
     // tenth of a second or so: the record is asked once typing rests.
@@ -158,11 +177,27 @@ JournalWindow::JournalWindow(Journal *journal, QWidget *parent)
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &JournalWindow::showStatus);
 }
 
+JournalWindow::~JournalWindow() = default;
+
 void JournalWindow::refresh()
 {
     m_pause->stop();
     m_model->setFilter(m_filter->text());
     showStatus();
+    m_tabFresh.fill(false);
+    m_tabFresh[0] = true;
+    refreshTab(m_tabs->currentIndex());
+}
+
+void JournalWindow::refreshTab(int index)
+{
+    if (index < 0 || index >= m_tabFresh.size() || m_tabFresh.at(index))
+        return;
+    m_tabFresh[index] = true;
+    if (m_tabs->widget(index) == m_runsPane)
+        m_runsPane->refresh();
+    else if (m_tabs->widget(index) == m_yieldPane)
+        m_yieldPane->refresh();
 }
 
 void JournalWindow::showStatus()

@@ -1,6 +1,7 @@
 // The provisioning record shared by several tool processes: two processes on
 // one SQLite file, two on one PostgreSQL server (a private one, started here),
-// a server that stops in the middle of a run, and one that hangs.
+// a server that stops in the middle of a run, and one that hangs, under a MAC
+// write and at the end of a unit's test plan.
 //
 // Run with FEEDERBENCH_WRITER_INI set, this program is one bench instead: a
 // window on its own simulated unit, giving 50 units addresses from
@@ -17,6 +18,7 @@
 #include "support/windowdriver.h"
 #include "tools/pgserver.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QProcess>
@@ -118,6 +120,34 @@ WriterRun finishWriter(QProcess *process)
     return run;
 }
 
+// A connection of the test's own beside the window's, and the server's
+// processes that serve the window (every client backend but this one's).
+struct ServerHelper
+{
+    explicit ServerHelper(const JournalOptions &options)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), kName);
+        db.setHostName(options.host);
+        db.setPort(options.port);
+        db.setDatabaseName(options.database);
+        db.setUserName(options.user);
+        db.open();
+    }
+    ~ServerHelper() { QSqlDatabase::removeDatabase(kName); }
+    QSqlDatabase db() const { return QSqlDatabase::database(kName, false); }
+    QList<qint64> windowBackends() const
+    {
+        QList<qint64> pids;
+        QSqlQuery query(db());
+        query.exec(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE backend_type = "
+                                  "'client backend' AND pid <> pg_backend_pid()"));
+        while (query.next())
+            pids << query.value(0).toLongLong();
+        return pids;
+    }
+    static constexpr const char *kName = "helper";
+};
+
 QByteArray postgresSection(const PgServer &server)
 {
     return QStringLiteral("[journal]\ndriver=postgresql\nhost=%1\nport=%2\ndatabase=%3\nuser=%4\n")
@@ -145,6 +175,7 @@ private slots:
     void twoProcessesSharePostgres();
     void serverStoppedInTheMiddle();
     void hungServerRefusesInTime();
+    void hungServerLeavesTheRunUnrecorded();
     void filterOnEitherStore_data();
     void filterOnEitherStore();
     void cleanupTestCase() { m_server.reset(); }
@@ -324,6 +355,76 @@ void tst_Journal::hungServerRefusesInTime()
     helper.close();
     helper = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("helper"));
+    m_server.reset();
+}
+
+// The server's process for the window's record stops at the end of a unit:
+// the verdict comes once the time limit has passed, saying that the run is
+// on no record, and the run is not committed when the server runs again; the
+// next unit's run is recorded as usual.
+void tst_Journal::hungServerLeavesTheRunUnrecorded()
+{
+    startServer();
+    if (QTest::currentTestFailed())
+        return;
+    QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    BenchRig rig(sample.readAll() + "\n" + postgresSection(*m_server) + "timeout=2\n", QByteArray(),
+                 "[plan]\nname=快检\n[step1]\ntype=read\nreg=0805\nmodule=1\nmin=42.0\n"
+                 "max=44.0\n");
+    QVERIFY(rig.ready());
+    auto *sn = widget<QLineEdit>(rig.window(), "lineEdit_sn");
+    auto *runPlan = widget<QAction>(rig.window(), "actionRunPlan");
+    const auto lastLines = [&rig] {
+        const QStringList lines = resultLines(rig.window());
+        return lines.mid(lines.size() - 2);
+    };
+    sn->setText(QStringLiteral("PDU2411A0001"));
+    runPlan->trigger();
+    QVERIFY2(
+        resultLines(rig.window()).last().startsWith(QStringLiteral("结论：合格  SN PDU2411A0001")),
+        qPrintable(resultLines(rig.window()).last()));
+
+    ServerHelper helper(recordOnServer(*m_server, QStringLiteral("test")));
+    QVERIFY2(helper.db().isOpen(), qPrintable(helper.db().lastError().text()));
+    const QList<qint64> stopped = helper.windowBackends();
+    QVERIFY(!stopped.isEmpty());
+    const auto signalAll = [&stopped](int signal) {
+        for (qint64 pid : stopped)
+            ::kill(pid_t(pid), signal);
+    };
+    struct Resume
+    {
+        std::function<void()> run;
+        ~Resume() { run(); }
+    } resume{[&] { signalAll(SIGCONT); }};
+    signalAll(SIGSTOP);
+
+    sn->setText(QStringLiteral("PDU2411A0002"));
+    runPlan->trigger();
+    // Said while the server is still stopped: the window did not wait for it.
+    const QStringList unrecorded = lastLines();
+    QVERIFY2(unrecorded.value(0).startsWith(QStringLiteral("测试记录写入失败："))
+                 && unrecorded.value(0).endsWith(
+                     QStringLiteral("2 秒内没有完成（服务器或文件没有响应）")),
+             qPrintable(unrecorded.value(0)));
+    QVERIFY2(unrecorded.value(1).startsWith(QStringLiteral("结论：合格  SN PDU2411A0002"))
+                 && unrecorded.value(1).endsWith(QStringLiteral("（未记录）")),
+             qPrintable(unrecorded.value(1)));
+
+    signalAll(SIGCONT);
+    sn->setText(QStringLiteral("PDU2411A0003"));
+    runPlan->trigger();
+    QVERIFY2(!resultLines(rig.window()).last().endsWith(QStringLiteral("（未记录）")),
+             qPrintable(resultLines(rig.window()).last()));
+    // The connection the refused run was waiting on ends once its job is done.
+    QTRY_VERIFY(!helper.windowBackends().contains(stopped.first()));
+    QSqlQuery runs(helper.db());
+    QVERIFY(runs.exec(QStringLiteral("SELECT sn FROM unit_runs ORDER BY id")));
+    QStringList recorded;
+    while (runs.next())
+        recorded << runs.value(0).toString();
+    QCOMPARE(recorded, (QStringList{"PDU2411A0001", "PDU2411A0003"}));
     m_server.reset();
 }
 

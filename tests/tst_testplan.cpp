@@ -1,6 +1,7 @@
 // 一键测试 end to end: the sample plan through the window against the
 // simulated unit, sound and with its fault switches on; the result lines,
-// the verdict in the window, and the unit's run on record with its steps.
+// the verdict in the window, and the unit's run on record with its steps;
+// the runs, their steps, the day's yield and their export in the window.
 
 #include "device/journal.h"
 #include "device/runrecord.h"
@@ -10,17 +11,29 @@
 #include "support/windowdriver.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCryptographicHash>
+#include <QDateEdit>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QtTest>
 
 #include <functional>
+#include <limits>
+#include <memory>
 
 namespace {
 
@@ -160,6 +173,33 @@ QString sha256(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+QByteArray postgresConfig(const PgServer &server, const QByteArray &bench)
+{
+    QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
+    sample.open(QIODevice::ReadOnly);
+    return sample.readAll()
+           + QStringLiteral("\n[journal]\ndriver=postgresql\nhost=%1\nport=%2\n"
+                            "database=%3\nuser=%4\nbench=")
+                 .arg(server.socketDir())
+                 .arg(PgServer::kPort)
+                 .arg(PgServer::database(), PgServer::user())
+                 .toUtf8()
+           + bench + "\n";
+}
+
+// A table's rows as the engineer reads them: the given columns, joined by " | ".
+QStringList tableRows(const QAbstractItemModel *model, const QList<int> &columns)
+{
+    QStringList rows;
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList cells;
+        for (int c : columns)
+            cells << model->index(r, c).data().toString();
+        rows << cells.join(QStringLiteral(" | "));
+    }
+    return rows;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(UnitSetUp)
@@ -180,8 +220,16 @@ private slots:
     void withoutPlanTheActionSaysHow();
     void unrecordedRunSaysSo();
     void recordOnPostgres();
+    void runsInTheRecordWindow_data();
+    void runsInTheRecordWindow();
+    void pagesAgreeWithAPlainQuery_data();
+    void pagesAgreeWithAPlainQuery();
     void macAndResetSteps_data();
     void macAndResetSteps();
+    void cleanupTestCase() { m_server.reset(); }
+
+private:
+    std::unique_ptr<PgServer> m_server; // started by the first test that needs one
 };
 
 void tst_TestPlan::unitThroughThePlan_data()
@@ -487,15 +535,7 @@ void tst_TestPlan::recordOnPostgres()
     PgServer server;
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
-    QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
-    QVERIFY(sample.open(QIODevice::ReadOnly));
-    const QByteArray config = sample.readAll()
-                              + QStringLiteral("\n[journal]\ndriver=postgresql\nhost=%1\nport=%2\n"
-                                               "database=%3\nuser=%4\nbench=工位7\n")
-                                    .arg(server.socketDir())
-                                    .arg(PgServer::kPort)
-                                    .arg(PgServer::database(), PgServer::user())
-                                    .toUtf8();
+    const QByteArray config = postgresConfig(server, "工位7");
     {
         BenchRig rig(config, QByteArray(), samplePlan());
         QVERIFY(rig.ready());
@@ -522,7 +562,7 @@ void tst_TestPlan::recordOnPostgres()
     Journal journal(recordOnServer(server, QStringLiteral("工位7")));
     RunRecord record(journal);
     RunFilter filter;
-    filter.sn = QStringLiteral("a0002");
+    filter.sn = QStringLiteral("pdu2411a0002");
     QCOMPARE(record.runs(filter, &error).size(), 1);
     filter = RunFilter();
     filter.verdict = QString::fromLatin1(kVerdictPass);
@@ -533,6 +573,351 @@ void tst_TestPlan::recordOnPostgres()
     filter.day = kNow.date();
     QCOMPARE(record.runs(filter, &error).size(), 2);
     QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void tst_TestPlan::runsInTheRecordWindow_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::newRow("this bench's SQLite file") << false;
+    QTest::newRow("a line's PostgreSQL server") << true;
+}
+
+// Units through the plan on this bench, and runs another bench put on the
+// same record (one the day before): the 测试记录 tab lists them newest first
+// and narrows them by SN, verdict and day; a run opens to its steps; the 良率
+// tab counts a day's units, those whose first run ever passed, and the failed
+// checks most first, for every bench or one; the export writes every run's
+// steps beside the provisioning record.
+void tst_TestPlan::runsInTheRecordWindow()
+{
+    QFETCH(bool, postgres);
+    std::unique_ptr<PgServer> server;
+    QByteArray config;
+    JournalOptions otherBench;
+    if (postgres) {
+        if (PgServer::binDir().isEmpty())
+            QSKIP("the PostgreSQL server is not installed (package postgresql)");
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+            QSKIP("Qt's PostgreSQL driver is not installed (package libqt5sql5-psql)");
+        server = std::make_unique<PgServer>();
+        QString error;
+        QVERIFY2(server->start(&error), qPrintable(error));
+        config = postgresConfig(*server, "工位3");
+        otherBench = recordOnServer(*server, QStringLiteral("工位9"));
+    } else {
+        QFile sample(sourceDir() + QStringLiteral("/examples/config.ini"));
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        config = sample.readAll() + "\n[journal]\nbench=工位3\n";
+    }
+    BenchRig rig(config, QByteArray(), samplePlan());
+    QVERIFY(rig.ready());
+    if (!postgres) {
+        otherBench = localRecord();
+        otherBench.bench = QStringLiteral("工位9");
+    }
+    stopClocks(rig);
+    MainWindow &w = rig.window();
+    const auto unit = [&](const QString &sn, quint16 reg, quint16 value) {
+        rig.unit().pinnedRegisters.clear();
+        if (reg)
+            rig.unit().pinnedRegisters[1].insert(reg, value);
+        enterSn(w, sn);
+        runPlan(w);
+    };
+    const auto elsewhere = [&](const QString &sn, const QDateTime &start, UnitRun::Verdict verdict,
+                               const StepResult &step) {
+        Journal journal(otherBench);
+        RunRecord record(journal);
+        UnitRun run;
+        run.sn = sn;
+        run.bench = otherBench.bench;
+        run.port = QStringLiteral("COM4");
+        run.planName = QStringLiteral("PDU出厂检验");
+        run.planSha256 = sha256(samplePlan());
+        run.start = start;
+        run.durationMs = 1500;
+        run.verdict = verdict;
+        run.steps = {step};
+        QString error;
+        QVERIFY2(record.write(run, &error), qPrintable(error));
+    };
+    StepResult overCurrent;
+    overCurrent.number = 13;
+    overCurrent.section = QStringLiteral("step7");
+    overCurrent.module = 1;
+    overCurrent.name = QStringLiteral("过流阈值");
+    overCurrent.limits = QStringLiteral("95.0～105.0");
+
+    unit(QStringLiteral("PDU2411A0002"), 0, 0);
+    // PDU2411A0004 passed the day before on the other bench: its first run.
+    overCurrent.measured = QStringLiteral("100.0");
+    overCurrent.outcome = StepResult::Pass;
+    elsewhere(QStringLiteral("PDU2411A0004"), kNow.addDays(-1), UnitRun::Pass, overCurrent);
+    unit(QStringLiteral("PDU2411A0003"), 0x0805, 450); // 低压脱离值 45.0: fails check 11
+    unit(QStringLiteral("PDU2411A0003"), 0, 0);
+    unit(QStringLiteral("PDU2411A0004"), 0x080E, 1200); // 过流阈值 120.0: fails check 13
+    unit(QStringLiteral("PDU2411A0004"), 0x080E, 1200);
+    // A value a spreadsheet would take for a formula.
+    overCurrent.measured = QStringLiteral("-5.0");
+    overCurrent.outcome = StepResult::Fail;
+    elsewhere(QStringLiteral("PDU2411A0005"), kNow, UnitRun::Fail, overCurrent);
+
+    widget<QAction>(w, "actionRecordWindow")->trigger();
+    auto *tabs = widget<QTabWidget>(w, "tabWidget_record");
+    QVERIFY(tabs && tabs->isVisible());
+    tabs->setCurrentWidget(widget<QWidget>(w, "runsPane"));
+    auto *runs = widget<QTableView>(w, "tableView_runs");
+    QVERIFY(runs->isVisible());
+    const auto shownRuns = [runs] { return tableRows(runs->model(), {1, 2, 3, 8}); };
+    const QStringList all = {
+        "PDU2411A0005 | 不合格 | 工位9 | 1",  "PDU2411A0004 | 不合格 | 工位3 | 13",
+        "PDU2411A0004 | 不合格 | 工位3 | 13", "PDU2411A0003 | 合格 | 工位3 | 16",
+        "PDU2411A0003 | 不合格 | 工位3 | 11", "PDU2411A0004 | 合格 | 工位9 | 1",
+        "PDU2411A0002 | 合格 | 工位3 | 16",
+    };
+    QCOMPARE(shownRuns(), all);
+
+    // Typed as a scanner types, in any case: narrowed once typing rests.
+    auto *sn = widget<QLineEdit>(w, "lineEdit_runFilter");
+    QTest::keyClicks(sn, QStringLiteral("pdu2411a0003"));
+    QTRY_COMPARE(shownRuns(), all.mid(3, 2));
+    auto *verdict = widget<QComboBox>(w, "comboBox_runVerdict");
+    verdict->setCurrentIndex(verdict->findText(QStringLiteral("不合格")));
+    QCOMPARE(shownRuns(), all.mid(4, 1));
+
+    // Enter on the run opens its steps: measured value, limits and outcome.
+    runs->setFocus();
+    runs->setCurrentIndex(runs->model()->index(0, 0));
+    QTest::keyClick(runs, Qt::Key_Return);
+    auto *steps = widget<QTableWidget>(w, "tableWidget_runSteps");
+    QVERIFY(steps && steps->isVisible());
+    QCOMPARE(steps->rowCount(), 11);
+    QStringList failed;
+    for (int c = 0; c < steps->columnCount() - 1; ++c)
+        failed << steps->item(10, c)->text();
+    QCOMPARE(failed, (QStringList{"11", "step5", "读取", "模块1 低压脱离值", "45.0", "42.0～44.0",
+                                  "不合格"}));
+    QCOMPARE(steps->item(0, 6)->text(), QStringLiteral("合格"));
+    steps->window()->close();
+
+    sn->clear();
+    verdict->setCurrentIndex(0);
+    auto *onDay = widget<QCheckBox>(w, "checkBox_runDay");
+    auto *runDay = widget<QDateEdit>(w, "dateEdit_runDay");
+    runDay->setDate(kNow.date().addDays(-1));
+    onDay->setChecked(true);
+    QTRY_COMPARE(shownRuns(), all.mid(5, 1));
+    runDay->setDate(kNow.date());
+    QCOMPARE(shownRuns(), all.mid(0, 5) + all.mid(6));
+
+    // The day's yield: four units; PDU2411A0002 and PDU2411A0004 passed
+    // their first run ever, PDU2411A0003 and PDU2411A0005 did not.
+    tabs->setCurrentWidget(widget<QWidget>(w, "yieldPane"));
+    widget<QDateEdit>(w, "dateEdit_yieldDay")->setDate(kNow.date());
+    auto *summary = widget<QLabel>(w, "label_yieldSummary");
+    auto *failures = widget<QTableView>(w, "tableView_yieldSteps");
+    auto *bench = widget<QComboBox>(w, "comboBox_yieldBench");
+    const auto shares = [failures] {
+        QList<double> out;
+        for (int r = 0; r < failures->model()->rowCount(); ++r)
+            out << qRound(failures->model()->index(r, 3).data(Qt::UserRole).toDouble() * 100)
+                       / 100.0;
+        return out;
+    };
+    const auto chooseBench = [bench](const QString &name) {
+        bench->setCurrentIndex(bench->findText(name));
+        emit bench->activated(bench->currentIndex());
+    };
+    QCOMPARE(summary->text(),
+             QStringLiteral("受测 4 台（测试 6 次） · 一次合格 2 台 · 一次合格率 50.0%"));
+    QCOMPARE(tableRows(failures->model(), {0, 1, 2, 3}),
+             (QStringList{"13 | step7 | 模块1 过流阈值 | 3", "11 | step5 | 模块1 低压脱离值 | 1"}));
+    QCOMPARE(shares(), (QList<double>{1.0, 0.33}));
+    QCOMPARE(tableRows(bench->model(), {0}), (QStringList{"全部工位", "工位3", "工位9"}));
+    chooseBench(QStringLiteral("工位3"));
+    QCOMPARE(summary->text(),
+             QStringLiteral("受测 3 台（测试 5 次） · 一次合格 2 台 · 一次合格率 66.7%"));
+    QCOMPARE(tableRows(failures->model(), {0, 3}), (QStringList{"13 | 2", "11 | 1"}));
+    chooseBench(QStringLiteral("工位9"));
+    QCOMPARE(summary->text(),
+             QStringLiteral("受测 1 台（测试 1 次） · 一次合格 0 台 · 一次合格率 0.0%"));
+    QCOMPARE(tableRows(failures->model(), {0, 3}), QStringList{"13 | 1"});
+    chooseBench(QStringLiteral("全部工位"));
+    widget<QDateEdit>(w, "dateEdit_yieldDay")->setDate(kNow.date().addDays(1));
+    QCOMPARE(summary->text(),
+             QStringLiteral("受测 0 台（测试 0 次） · 一次合格 0 台 · 一次合格率 —"));
+    QCOMPARE(failures->model()->rowCount(), 0);
+
+    // 导出记录…: the runs go into a file of their own beside the record's.
+    QTemporaryDir folder;
+    const QString target = folder.filePath(QStringLiteral("导出.csv"));
+    {
+        ModalAnswerer answer(QMessageBox::Ok, target);
+        widget<QAction>(w, "actionExportRecord")->trigger();
+    }
+    QFile file(folder.filePath(QStringLiteral("导出_测试记录.csv")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n"));
+    // A line per step of each run, and the header: 1+13+13+16+11+1+16 steps.
+    QCOMPARE(lines.size(), 1 + 71 + 1);
+    QCOMPARE(lines.last(), QString());
+    QVERIFY2(lines.first().startsWith(QStringLiteral("测试编号,开始时间,工位,串口,SN,")),
+             qPrintable(lines.first()));
+    QVERIFY2(lines.at(1).contains(QStringLiteral(",工位9,COM4,PDU2411A0005,,PDU出厂检验,"))
+                 && lines.at(1).endsWith(
+                     QStringLiteral(",不合格,1.5,1,13,step7,读取,1,过流阈值,\"'-5.0\",95.0～105.0,"
+                                    "不合格,")),
+             qPrintable(lines.at(1)));
+    const int fail11 = 1 + 1 + 13 + 13 + 16 + 10;
+    QVERIFY2(lines.at(fail11).contains(QStringLiteral(",PDU2411A0003,"))
+                 && lines.at(fail11).contains(
+                     QStringLiteral(",11,step5,读取,1,低压脱离值,45.0,42.0～44.0,不合格,")),
+             qPrintable(lines.at(fail11)));
+    QVERIFY2(statusText(w).endsWith(QStringLiteral("；7 次测试到 ") + file.fileName()),
+             qPrintable(statusText(w)));
+}
+
+void tst_TestPlan::pagesAgreeWithAPlainQuery_data()
+{
+    QTest::addColumn<bool>("postgres");
+    QTest::addColumn<QString>("sn");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<int>("day"); // of the record's days, -1 for none
+
+    for (bool postgres : {false, true}) {
+        const char *store = postgres ? "PostgreSQL" : "SQLite";
+        const auto row = [store](const char *what) -> QTestData & {
+            return QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(store, what)));
+        };
+        row("every run") << postgres << QString() << QString() << -1;
+        row("one SN, its runs far apart") << postgres << "PDU0000042" << QString() << -1;
+        row("an SN's beginning, any case") << postgres << "pdu00001" << QString() << -1;
+        row("a verdict") << postgres << QString() << kVerdictFail << -1;
+        row("a day long past") << postgres << QString() << QString() << 1;
+        row("a day and a verdict") << postgres << QString() << kVerdictAborted << 2;
+        row("an SN's beginning and a verdict") << postgres << "PDU000002" << kVerdictFail << -1;
+        row("every SN's beginning and a verdict") << postgres << "PDU" << kVerdictAborted << -1;
+        row("an SN no run has") << postgres << "PDU9" << QString() << -1;
+    }
+}
+
+// More runs than the window looks through before it asks an index: page after
+// page, a filter finds what a plain scan of the table finds, in its order.
+void tst_TestPlan::pagesAgreeWithAPlainQuery()
+{
+    QFETCH(bool, postgres);
+    QFETCH(QString, sn);
+    QFETCH(QString, verdict);
+    QFETCH(int, day);
+
+    QTemporaryDir folder;
+    JournalOptions options;
+    options.bench = QStringLiteral("工位3");
+    options.benchSettings = folder.filePath(QStringLiteral("bench.ini"));
+    if (postgres) {
+        if (PgServer::binDir().isEmpty())
+            QSKIP("the PostgreSQL server is not installed (package postgresql)");
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+            QSKIP("Qt's PostgreSQL driver is not installed (package libqt5sql5-psql)");
+        if (!m_server) {
+            m_server = std::make_unique<PgServer>();
+            QString error;
+            QVERIFY2(m_server->start(&error), qPrintable(error));
+        }
+        const QString settings = options.benchSettings;
+        options = recordOnServer(*m_server, options.bench);
+        options.benchSettings = settings;
+    } else {
+        options.path = folder.filePath(QStringLiteral("runs.db"));
+    }
+    Journal journal(options);
+    RunRecord record(journal);
+    QString error;
+    record.benches(kNow.date(), &error); // makes the tables
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    // 6000 runs a minute apart over five days; 1500 serial numbers, each
+    // tested four times, 1500 runs apart.
+    const QDateTime first(kNow.date(), QTime(0, 0));
+    const auto run = [&](const QString &sql, const QVariantList &binds) {
+        return journal.run(
+            [&](QSqlDatabase &db, QString *why) {
+                QSqlQuery query(db);
+                query.prepare(sql);
+                for (const QVariant &v : binds)
+                    query.addBindValue(v);
+                if (!query.exec()) {
+                    *why = query.lastError().text();
+                    return false;
+                }
+                return true;
+            },
+            &error);
+    };
+    const QString numbers = postgres ? QStringLiteral("generate_series(1::bigint, 6000) AS n(i)")
+                                     : QStringLiteral("n");
+    const QString snText = postgres ? QStringLiteral("'PDU' || lpad((i % 1500)::text, 7, '0')")
+                                    : QStringLiteral("printf('PDU%07d', i % 1500)");
+    QVERIFY2(run((postgres ? QString()
+                           : QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT "
+                                            "i + 1 FROM n WHERE i < 6000) "))
+                     + QStringLiteral("INSERT INTO unit_runs (start_ms, duration_ms, bench, port, "
+                                      "sn, mac, plan_name, plan_sha256, verdict, steps) SELECT "
+                                      "? + i * 60000, 1000, 'b', 'p', %1, '', 'plan', '', CASE "
+                                      "WHEN i % 13 = 0 THEN 'aborted' WHEN i % 7 = 0 THEN 'fail' "
+                                      "ELSE 'pass' END, 0 FROM %2 ORDER BY i")
+                           .arg(snText, numbers),
+                 {first.toMSecsSinceEpoch()}),
+             qPrintable(error));
+
+    RunFilter filter;
+    filter.sn = sn;
+    filter.verdict = verdict;
+    if (day >= 0)
+        filter.day = first.date().addDays(day);
+    QList<qint64> paged;
+    const int pageRows = 200; // the window's page: sparse matches reach past the newest runs
+    for (qint64 before = std::numeric_limits<qint64>::max();;) {
+        const QVector<RunRow> page = record.page(filter, before, pageRows, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        for (const RunRow &r : page)
+            paged << r.id;
+        if (page.size() < pageRows)
+            break;
+        before = page.last().id;
+    }
+
+    QList<qint64> scanned;
+    const qint64 dayStart
+        = filter.day.isValid() ? QDateTime(filter.day, QTime(0, 0)).toMSecsSinceEpoch() : 0;
+    const qint64 dayEnd = filter.day.isValid()
+                              ? QDateTime(filter.day.addDays(1), QTime(0, 0)).toMSecsSinceEpoch()
+                              : std::numeric_limits<qint64>::max();
+    QVERIFY2(journal.run(
+                 [&](QSqlDatabase &db, QString *why) {
+                     QSqlQuery query(db);
+                     query.prepare(QStringLiteral(
+                         "SELECT id FROM unit_runs WHERE upper(sn) LIKE ? AND (verdict = ? OR ? = "
+                         "'') AND start_ms >= ? AND start_ms < ? ORDER BY id DESC"));
+                     for (const QVariant &v : {QVariant(sn.toUpper() + QLatin1Char('%')),
+                                               QVariant(verdict + QLatin1String("")),
+                                               QVariant(verdict + QLatin1String("")),
+                                               QVariant(dayStart), QVariant(dayEnd)})
+                         query.addBindValue(v);
+                     if (!query.exec()) {
+                         *why = query.lastError().text();
+                         return false;
+                     }
+                     while (query.next())
+                         scanned << query.value(0).toLongLong();
+                     return true;
+                 },
+                 &error),
+             qPrintable(error));
+    QCOMPARE(paged.size(), scanned.size());
+    QCOMPARE(paged, scanned);
 }
 
 // The mac step is the 写MAC button's own write, with every rule of the
