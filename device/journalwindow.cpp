@@ -25,25 +25,8 @@ enum Column { Time, Bench, Port, Sn, Operation, Mac, Result, Detail, ColumnCount
 } // namespace
 
 JournalModel::JournalModel(Journal *journal, QObject *parent)
-    : QAbstractTableModel(parent)
-    , m_journal(journal)
+    : PagedTableModel(journal, parent)
 {}
-
-bool JournalModel::setFilter(const QString &filter)
-{
-    beginResetModel();
-    m_filter = filter;
-    m_error.clear();
-    m_rows = m_journal->page(m_filter, std::numeric_limits<qint64>::max(), kPageRows, &m_error);
-    m_atEnd = !m_error.isEmpty() || m_rows.size() < kPageRows;
-    endResetModel();
-    return m_error.isEmpty();
-}
-
-int JournalModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : m_rows.size();
-}
 
 int JournalModel::columnCount(const QModelIndex &parent) const
 {
@@ -52,9 +35,9 @@ int JournalModel::columnCount(const QModelIndex &parent) const
 
 QVariant JournalModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_rows.size())
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows().size())
         return QVariant();
-    const JournalRow &row = m_rows.at(index.row());
+    const JournalRow &row = rows().at(index.row());
     switch (index.column()) {
     case Time:
         return QDateTime::fromMSecsSinceEpoch(row.timeMs)
@@ -85,30 +68,6 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
     static const char *const titles[ColumnCount]
         = {"时间", "工位", "串口", "SN", "操作", "MAC", "结果", "说明"};
     return section >= 0 && section < ColumnCount ? QString::fromUtf8(titles[section]) : QVariant();
-}
-
-bool JournalModel::canFetchMore(const QModelIndex &parent) const
-{
-    return !parent.isValid() && !m_atEnd;
-}
-
-void JournalModel::fetchMore(const QModelIndex &parent)
-{
-    if (parent.isValid() || m_atEnd)
-        return;
-    QString error;
-    const QVector<JournalRow> more = m_journal->page(m_filter, m_rows.last().id, kPageRows, &error);
-    if (!error.isEmpty()) {
-        m_error = error;
-        m_atEnd = true;
-        return;
-    }
-    m_atEnd = more.size() < kPageRows;
-    if (more.isEmpty())
-        return;
-    beginInsertRows(QModelIndex(), m_rows.size(), m_rows.size() + more.size() - 1);
-    m_rows += more;
-    endInsertRows();
 }
 
 JournalWindow::JournalWindow(Journal *journal, QWidget *parent)

@@ -9,6 +9,7 @@
 // (device/runwindow.h).
 
 #include "device/journal.h"
+#include "device/pagedmodel.h"
 
 #include <QAbstractTableModel>
 #include <QDialog>
@@ -25,33 +26,15 @@ class RunRecord;
 class RunsPane;
 class YieldPane;
 
-class JournalModel : public QAbstractTableModel
+class JournalModel : public PagedTableModel<Journal, QString, JournalRow>
 {
 public:
-    static constexpr int kPageRows = 200; // a screenful and a little more
-
     explicit JournalModel(Journal *journal, QObject *parent = nullptr);
 
-    // Starts over with filter: the first page is read at once. False with
-    // error() when the record could not be read.
-    bool setFilter(const QString &filter);
-    QString error() const { return m_error; }
-    bool atEnd() const { return m_atEnd; }
-
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
-    bool canFetchMore(const QModelIndex &parent) const override;
-    void fetchMore(const QModelIndex &parent) override;
-
-private:
-    Journal *m_journal;
-    QString m_filter;
-    QVector<JournalRow> m_rows;
-    bool m_atEnd = true;
-    QString m_error;
 };
 
 class JournalWindow : public QDialog

@@ -81,25 +81,8 @@ QPushButton *refreshButton(const char *name, QWidget *parent)
 // ---- the runs
 
 RunModel::RunModel(RunRecord *record, QObject *parent)
-    : QAbstractTableModel(parent)
-    , m_record(record)
+    : PagedTableModel(record, parent)
 {}
-
-bool RunModel::setFilter(const RunFilter &filter)
-{
-    beginResetModel();
-    m_filter = filter;
-    m_error.clear();
-    m_rows = m_record->page(m_filter, std::numeric_limits<qint64>::max(), kPageRows, &m_error);
-    m_atEnd = !m_error.isEmpty() || m_rows.size() < kPageRows;
-    endResetModel();
-    return m_error.isEmpty();
-}
-
-int RunModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : m_rows.size();
-}
 
 int RunModel::columnCount(const QModelIndex &parent) const
 {
@@ -108,9 +91,9 @@ int RunModel::columnCount(const QModelIndex &parent) const
 
 QVariant RunModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows.size())
+    if (!index.isValid() || index.row() >= rows().size())
         return QVariant();
-    const RunRow &row = m_rows.at(index.row());
+    const RunRow &row = rows().at(index.row());
     if (role == Qt::ForegroundRole && index.column() == Verdict) {
         const QColor colour = outcomeColour(row.verdict);
         return colour.isValid() ? QVariant(colour) : QVariant();
@@ -149,30 +132,6 @@ QVariant RunModel::headerData(int section, Qt::Orientation orientation, int role
         = {"时间", "SN", "结论", "工位", "串口", "MAC", "测试计划", "用时（秒）", "检查项"};
     return section >= 0 && section < RunColumnCount ? QString::fromUtf8(titles[section])
                                                     : QVariant();
-}
-
-bool RunModel::canFetchMore(const QModelIndex &parent) const
-{
-    return !parent.isValid() && !m_atEnd;
-}
-
-void RunModel::fetchMore(const QModelIndex &parent)
-{
-    if (parent.isValid() || m_atEnd)
-        return;
-    QString error;
-    const QVector<RunRow> more = m_record->page(m_filter, m_rows.last().id, kPageRows, &error);
-    if (!error.isEmpty()) {
-        m_error = error;
-        m_atEnd = true;
-        return;
-    }
-    m_atEnd = more.size() < kPageRows;
-    if (more.isEmpty())
-        return;
-    beginInsertRows(QModelIndex(), m_rows.size(), m_rows.size() + more.size() - 1);
-    m_rows += more;
-    endInsertRows();
 }
 
 RunsPane::RunsPane(RunRecord *record, const QString &where, QWidget *parent)

@@ -7,6 +7,7 @@
 // units tested, first-pass yield, and the steps that failed, most first,
 // each with a bar. Every figure is the database's (device/runrecord.h).
 
+#include "device/pagedmodel.h"
 #include "device/runrecord.h"
 
 #include <QAbstractTableModel>
@@ -23,34 +24,17 @@ class QTableView;
 class QTableWidget;
 class QTimer;
 
-class RunModel : public QAbstractTableModel
+class RunModel : public PagedTableModel<RunRecord, RunFilter, RunRow>
 {
 public:
-    static constexpr int kPageRows = 200; // a screenful and a little more
-
     explicit RunModel(RunRecord *record, QObject *parent = nullptr);
 
-    // Starts over with filter: the first page is read at once. False with
-    // error() when the record could not be read.
-    bool setFilter(const RunFilter &filter);
-    QString error() const { return m_error; }
-    bool atEnd() const { return m_atEnd; }
-    RunRow run(int row) const { return m_rows.value(row); }
+    RunRow run(int row) const { return rows().value(row); }
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
-    bool canFetchMore(const QModelIndex &parent) const override;
-    void fetchMore(const QModelIndex &parent) override;
-
-private:
-    RunRecord *m_record;
-    RunFilter m_filter;
-    QVector<RunRow> m_rows;
-    bool m_atEnd = true;
-    QString m_error;
 };
 
 // The steps that failed on a day, most failures first.
