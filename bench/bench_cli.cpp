@@ -5,6 +5,7 @@
 //
 //   bench_cli [--runs N]
 
+#include "bench/benchsupport.h"
 #include "support/testdata.h"
 #include "support/windowdriver.h"
 
@@ -32,15 +33,6 @@ namespace {
 
 constexpr int kTurnaroundMs = 5;
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
-
 // Processor time of the children waited for so far.
 double childrenCpuMs()
 {
@@ -49,32 +41,6 @@ double childrenCpuMs()
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
-
-struct Sim
-{
-    QProcess process;
-    QString port;
-
-    bool start(const QString &program, int baud)
-    {
-        process.start(program, {QStringLiteral("--baud"), QString::number(baud),
-                                QStringLiteral("--turnaround"), QString::number(kTurnaroundMs),
-                                QStringLiteral("--quiet")});
-        if (!process.waitForStarted(5000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!process.canReadLine() && t.elapsed() < 5000)
-            process.waitForReadyRead(100);
-        port = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return !port.isEmpty();
-    }
-    ~Sim()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
 
 struct CliRun
 {
@@ -154,8 +120,8 @@ int main(int argc, char *argv[])
                 "process ms", "cpu ms", "window ms", "/wire", "cli/window");
 
     for (int baud : {9600, 115200}) {
-        Sim unit;
-        if (!unit.start(sim, baud)) {
+        PduSimProcess unit;
+        if (!unit.start(sim, baud, kTurnaroundMs)) {
             std::printf("cannot start %s\n", qPrintable(sim));
             return 1;
         }

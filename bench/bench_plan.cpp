@@ -8,6 +8,7 @@
 //   bench_plan [--runs N] [--no-record]   (BENCH_HIDDEN=1: the window not shown)
 
 #include "app/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "device/journal.h"
 #include "device/runrecord.h"
 #include "support/privaterecord.h"
@@ -39,22 +40,6 @@ constexpr int kRecordWrites = 200;
 // commands and the pause the unit is given after a breaker command.
 constexpr int kSwitchPauseMs = 20;
 
-double cpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
-
 // Counts the window's drawing: every repaint of the window goes through one
 // UpdateRequest to the top-level widget.
 class DrawingClock : public QApplication
@@ -85,32 +70,6 @@ public:
     int repaints = 0;
     bool countPaints = false;
     QMap<QString, int> paints; // widget -> paint events, with --paints
-};
-
-struct Sim
-{
-    QProcess process;
-    QString port;
-
-    bool start(const QString &program, int baud)
-    {
-        process.start(program, {QStringLiteral("--baud"), QString::number(baud),
-                                QStringLiteral("--turnaround"), QString::number(kTurnaroundMs),
-                                QStringLiteral("--quiet")});
-        if (!process.waitForStarted(5000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!process.canReadLine() && t.elapsed() < 5000)
-            process.waitForReadyRead(100);
-        port = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return !port.isEmpty();
-    }
-    ~Sim()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
 };
 
 QByteArray samplePlan(int settleMs)
@@ -267,8 +226,8 @@ int main(int argc, char *argv[])
             return 1;
         plan.close();
         for (int baud : {9600, 115200}) {
-            Sim unit;
-            if (!unit.start(sim, baud)) {
+            PduSimProcess unit;
+            if (!unit.start(sim, baud, kTurnaroundMs)) {
                 std::printf("cannot start %s\n", qPrintable(sim));
                 return 1;
             }

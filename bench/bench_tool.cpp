@@ -12,6 +12,7 @@
 //   bench_tool [--runs N]
 
 #include "app/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "device/registers.h"
 #include "protocol/modbus.h"
 #include "support/testdata.h"
@@ -46,22 +47,6 @@
 #endif
 
 namespace {
-
-double cpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
 
 struct Figure
 {
@@ -116,33 +101,6 @@ double wireMs(int bytes, int baud)
 {
     return bytes * 10.0 * 1000.0 / baud; // start, eight data bits, stop
 }
-
-struct Sim
-{
-    QProcess process;
-    QString port;
-
-    bool start(const QString &program, int baud, int turnaroundMs, const QStringList &extra = {})
-    {
-        process.start(program, QStringList{QStringLiteral("--baud"), QString::number(baud),
-                                           QStringLiteral("--turnaround"),
-                                           QString::number(turnaroundMs), QStringLiteral("--quiet")}
-                                   + extra);
-        if (!process.waitForStarted(5000))
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!process.canReadLine() && t.elapsed() < 5000)
-            process.waitForReadyRead(100);
-        port = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return !port.isEmpty();
-    }
-    ~Sim()
-    {
-        process.terminate();
-        process.waitForFinished(3000);
-    }
-};
 
 bool openOn(MainWindow &w, const QString &port, int baud)
 {
@@ -246,7 +204,7 @@ const char *const kCloseChild = "--close-during-run";
 // application's own event loop. Prints when it closed and what followed.
 int closeDuringRun(QApplication &app, const QString &sim)
 {
-    Sim unit;
+    PduSimProcess unit;
     if (!unit.start(sim, 9600, 5, {QStringLiteral("--silent"), QStringLiteral("0,1,2,3,4,5,10")}))
         return 2;
     MainWindow w;
@@ -294,7 +252,7 @@ void measureCloseDuringRun()
 // sample list's twelve reads run.
 void measureLinePulled(const QString &sim)
 {
-    Sim unit;
+    PduSimProcess unit;
     if (!unit.start(sim, 9600, 5))
         return;
     MainWindow w;
@@ -364,7 +322,7 @@ int main(int argc, char *argv[])
     std::vector<Response> responses;
 
     for (int baud : {9600, 115200}) {
-        Sim unit;
+        PduSimProcess unit;
         if (!unit.start(sim, baud, turnaroundMs)) {
             std::printf("cannot start %s\n", qPrintable(sim));
             return 1;
@@ -440,7 +398,7 @@ int main(int argc, char *argv[])
 
     // The same reads through an adapter that echoes (pdu-sim --echo), 去除回显 ticked.
     for (int baud : {9600, 115200}) {
-        Sim unit;
+        PduSimProcess unit;
         if (!unit.start(sim, baud, turnaroundMs, {QStringLiteral("--echo")}))
             break;
         MainWindow w;
